@@ -1,0 +1,48 @@
+#pragma once
+#include <windows.h>
+
+#include "../common/VString.h"
+#include "../framework/WinAppEx.h"
+
+constexpr int LUMO_PATH_CCH = 260;
+
+// The application object: one per process. Its start-up hook runs the whole road of the chosen
+// mode; a failing step stores the exit code and its extended information and the road stops.
+class LumoAgentApp : public CWinAppEx
+{
+public:
+    LumoAgentApp();
+    ~LumoAgentApp() override;
+
+    BOOL InitInstance() override;
+    int ExitInstance() override;
+
+    void SetRunMode();
+
+    // Caption of every message box of the updater.
+    static const wchar_t* const CAPTION;
+
+    BOOL m_bAgent = 0;
+    BOOL m_bConfirm = 1;
+    BOOL m_bMsgBox = 1;
+    BOOL m_bForce = 0;
+    BOOL m_bCheckLog = 0;
+    BOOL m_bLeaveCache = 0;
+    BOOL m_bPatchPath = 0;
+    wchar_t m_szMode[4] = L"/n";
+    wchar_t m_szPatchPath[LUMO_PATH_CCH] = L"";
+    wchar_t m_szPatchName[LUMO_PATH_CCH] = L"";
+    VString m_strProduct;
+    VString m_strVersion;
+    int m_nExitCode = 0;
+    int m_nExtInfo = 0;
+
+protected:
+    // Stores a failure; the later of two stores wins.
+    void SetExit(int nExitCode, int nExtInfo)
+    {
+        m_nExitCode = nExitCode;
+        m_nExtInfo = nExtInfo;
+    }
+    bool HasSwitch(const wchar_t* pszSwitch) const;
+};

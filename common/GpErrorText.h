@@ -1,0 +1,14 @@
+#pragma once
+#include <windows.h>
+
+constexpr int GP_ERRTEXT_CCH = 260;
+
+// Renders a Windows error code (-1: the thread's last error) into pBuf (260 characters).
+wchar_t* GpErrorText(wchar_t* pBuf, int nCode);
+// Renders a C runtime error number (negative: errno) into a buffer of its own (256 characters).
+wchar_t* GpCrtErrorText(int nErrNo);
+
+// The error text buffer of the calling thread, rendered with GpErrorText; valid until the
+// next rendering on this thread. (Per thread so that the log checker's worker cannot
+// overwrite a text the main thread is still tracing.)
+wchar_t* GpErrText(int nCode);

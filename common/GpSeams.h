@@ -1,0 +1,23 @@
+#pragma once
+#include <windows.h>
+
+#include <functional>
+
+// What a test must not really do or wait for: dialogs, the restart, and pauses and timed waits.
+// Production leaves every member empty and the real Win32 call is made. A test sets the members
+// it needs and resets them with GpSeamsReset().
+struct GpSeams
+{
+    std::function<int(HWND hWnd, const wchar_t* pszText, const wchar_t* pszCaption, UINT uType)> MessageBoxFn;
+    std::function<BOOL(UINT uFlags, DWORD dwReason)> ExitWindowsFn;
+    std::function<void(DWORD dwMilliseconds)> SleepFn;
+    std::function<DWORD(HANDLE hObject, DWORD dwMilliseconds)> WaitForObjectFn;
+};
+
+GpSeams& GpSeam();
+void GpSeamsReset();
+
+int GpMessageBox(HWND hWnd, const wchar_t* pszText, const wchar_t* pszCaption, UINT uType);
+BOOL GpExitWindows(UINT uFlags, DWORD dwReason);
+void GpSleep(DWORD dwMilliseconds);
+DWORD GpWaitForObject(HANDLE hObject, DWORD dwMilliseconds);

@@ -1,0 +1,165 @@
+#include "GpTrace.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "GpFormat.h"
+#include "GpTraceInternal.h"
+
+GpTraceProcess g_gpTraceProcess;
+
+namespace
+{
+constexpr size_t WORK_BYTES = 8202;
+constexpr size_t MESSAGE_ROOM = 3456; // characters the message may take, terminator included
+INIT_ONCE s_initOnce = INIT_ONCE_STATIC_INIT;
+CRITICAL_SECTION s_lock;
+
+BOOL CALLBACK InitLock(PINIT_ONCE, PVOID, PVOID*)
+{
+    InitializeCriticalSection(&s_lock);
+    return TRUE;
+}
+
+void CopyCut(wchar_t* pDst, size_t cchDst, const wchar_t* pSrc)
+{
+    size_t n = (pSrc == nullptr) ? 0 : wcsnlen(pSrc, cchDst - 1);
+    if (n > 0)
+        memcpy(pDst, pSrc, n * sizeof(wchar_t));
+    pDst[n] = L'\0';
+}
+
+int Control(int nOperation, int nNumber, const wchar_t* pszText)
+{
+    GpTraceSettings& s = g_gpTraceSettings;
+    switch (nOperation)
+    {
+    case -1:
+        if (pszText != nullptr)
+            GpTraceNewLogFromText(pszText, nNumber != 0);
+        break;
+    case -2:
+        GpTraceSetGenerations(nNumber);
+        break;
+    case -3:
+        s.nFileLevel = nNumber;
+        break;
+    case -4:
+        s.nPipeLevel = nNumber;
+        break;
+    case -7:
+    case -9:
+        if (pszText != nullptr && pszText[0] != L'\0' && wcslen(pszText) <= GP_TRACE_NAME_CCH)
+        {
+            wchar_t* pDst = (nOperation == -7) ? s.szPipeServer : s.szPipeName;
+            CopyCut(pDst, GP_TRACE_NAME_CCH + 1, pszText);
+            GpTraceBuildPipePath();
+        }
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+} // namespace
+
+CRITICAL_SECTION& GpTraceLock()
+{
+    InitOnceExecuteOnce(&s_initOnce, InitLock, nullptr, nullptr);
+    return s_lock;
+}
+
+bool GpTraceFillProcess()
+{
+    if (g_gpTraceProcess.dwProcessId != 0)
+        return true;
+    wchar_t szExe[GP_TRACE_PATH_CCH + 1];
+    DWORD cch = GetModuleFileNameW(nullptr, szExe, GP_TRACE_PATH_CCH);
+    if (cch == 0)
+        return false;
+    szExe[cch < GP_TRACE_PATH_CCH ? cch : GP_TRACE_PATH_CCH] = L'\0';
+    const wchar_t* pszName = wcsrchr(szExe, L'\\');
+    CopyCut(g_gpTraceProcess.szProgram, GP_TRACE_PATH_CCH + 1, pszName ? pszName + 1 : szExe);
+    GpTraceBuildPipePath();
+    g_gpTraceProcess.dwProcessId = GetCurrentProcessId();
+    return true;
+}
+
+int GpTrace(const wchar_t* pszSource, unsigned int nLine, int nLevel, const wchar_t* pszFormat, ...)
+{
+    CRITICAL_SECTION& lock = GpTraceLock();
+    EnterCriticalSection(&lock);
+
+    if (pszSource == nullptr)
+    {
+        GpTraceFillProcess();
+        int n = Control(static_cast<int>(nLine), nLevel, pszFormat);
+        LeaveCriticalSection(&lock);
+        return n;
+    }
+
+    wchar_t* pWork = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, WORK_BYTES));
+    if (pWork == nullptr)
+    {
+        LeaveCriticalSection(&lock);
+        return 0;
+    }
+    // The record lives on the heap too: it is larger than a worker thread's stack should carry.
+    GpTraceRecord* pRec = static_cast<GpTraceRecord*>(HeapAlloc(GetProcessHeap(), 0, sizeof(GpTraceRecord)));
+    if (pRec == nullptr)
+    {
+        HeapFree(GetProcessHeap(), 0, pWork);
+        LeaveCriticalSection(&lock);
+        return 0;
+    }
+
+    wchar_t szStamp[GP_TRACE_TIME_CCH];
+    DWORD dwSequence = GpTraceTimestamp(szStamp, GP_TRACE_TIME_CCH);
+
+    const GpTraceSettings& s = g_gpTraceSettings;
+    if (GpTraceFillProcess() && (nLevel <= s.nPipeLevel || nLevel <= s.nFileLevel))
+    {
+        va_list args;
+        va_start(args, pszFormat);
+        int n = GpVFormat(pWork, MESSAGE_ROOM, pszFormat, args);
+        va_end(args);
+
+        if (nLevel == TRACE_PRINT && nLevel <= s.nPipeLevel)
+        {
+            char* pAnsi = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, 8194));
+            if (pAnsi != nullptr)
+            {
+                if (WideCharToMultiByte(CP_ACP, 0, pWork, -1, pAnsi, 8194, nullptr, nullptr) == 0)
+                    pAnsi[8193] = '\0';
+                printf("%s", pAnsi);
+                fflush(stdout);
+                HeapFree(GetProcessHeap(), 0, pAnsi);
+            }
+        }
+
+        // A cut message keeps whatever it ends with; a complete one loses one closing line feed.
+        if (n > 0 && pWork[n - 1] == L'\n')
+            pWork[n - 1] = L'\0';
+        else if (n == 0)
+            GpFormat(pWork, MESSAGE_ROOM, L"\u3000");
+
+        pRec->dwThreadId = GetCurrentThreadId();
+        pRec->dwLine = nLine;
+        pRec->nLevel = nLevel;
+        GpFormat(pRec->szTime, GP_TRACE_TIME_CCH + 1, L"[%s]", szStamp);
+        CopyCut(pRec->szMessage, GP_TRACE_MSG_CCH + 1, pWork);
+        CopyCut(pRec->szSource, GP_TRACE_PATH_CCH + 1, pszSource);
+        pRec->dwSequence = dwSequence;
+
+        if (nLevel <= s.nPipeLevel)
+            GpTraceSendPipe(*pRec);
+        if (nLevel <= s.nFileLevel)
+            GpTraceWriteFile(*pRec);
+        SetLastError(0);
+    }
+
+    HeapFree(GetProcessHeap(), 0, pRec);
+    HeapFree(GetProcessHeap(), 0, pWork);
+    LeaveCriticalSection(&lock);
+    return 0;
+}

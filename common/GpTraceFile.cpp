@@ -1,0 +1,251 @@
+#include "GpTraceInternal.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "GpFormat.h"
+
+namespace
+{
+int s_nLines; // lines this process has written to the current file
+
+const wchar_t* LevelName(int nLevel)
+{
+    switch (nLevel)
+    {
+    case 11: return L"FATAL";
+    case 12: return L"ERROR";
+    case 13: return L"LogRec";
+    case 21: return L"PrbCheck";
+    case 22: return L"WARNING";
+    case 31: return L"Print";
+    case 32: return L"Message";
+    case 41: return L"Debug";
+    case 42: return L"Trace";
+    default: return nullptr;
+    }
+}
+
+void GenerationName(char* pszOut, size_t cbOut, const char* pszBase, unsigned int k)
+{
+    unsigned int g = g_gpTraceSettings.wGenerations;
+    if (g == 0)
+        snprintf(pszOut, cbOut, "%s.log", pszBase);
+    else if (g < 10)
+        snprintf(pszOut, cbOut, "%s#%u.log", pszBase, k);
+    else if (g < 100)
+        snprintf(pszOut, cbOut, "%s#%02u.log", pszBase, k);
+    else if (g < 1000)
+        snprintf(pszOut, cbOut, "%s#%03u.log", pszBase, k);
+    else
+        snprintf(pszOut, cbOut, "%s#%04u.log", pszBase, k);
+}
+
+bool Exists(const char* pszPath)
+{
+    return GetFileAttributesA(pszPath) != INVALID_FILE_ATTRIBUTES;
+}
+
+void Rotate(const char* pszBase)
+{
+    unsigned int g = g_gpTraceSettings.wGenerations;
+    if (g > 9999)
+        g = 9999;
+    char szOlder[GP_TRACE_PATH_CCH + 16];
+    char szNewer[GP_TRACE_PATH_CCH + 16];
+    for (unsigned int k = g; k >= 1; k--)
+    {
+        GenerationName(szOlder, sizeof(szOlder), pszBase, k);
+        GenerationName(szNewer, sizeof(szNewer), pszBase, k - 1);
+        if (Exists(szOlder))
+            DeleteFileA(szOlder);
+        if (Exists(szNewer))
+            MoveFileA(szNewer, szOlder);
+    }
+}
+
+bool WriteAll(HANDLE h, const void* p, DWORD cb)
+{
+    DWORD cbDone = 0;
+    return WriteFile(h, p, cb, &cbDone, nullptr) && cbDone == cb;
+}
+
+// Creates (replacing) a log file and writes its BOM and banner; the handle stays open.
+HANDLE CreateLogFile(const char* pszPath)
+{
+    UINT uOldMode = SetErrorMode(SEM_FAILCRITICALERRORS);
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
+    HANDLE h = CreateFileA(pszPath, GENERIC_ALL, FILE_SHARE_READ, &sa, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        h = CreateFileA(pszPath, GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    SetErrorMode(uOldMode);
+    if (h == INVALID_HANDLE_VALUE)
+        return h;
+
+    wchar_t szExe[GP_TRACE_PATH_CCH + 1] = L"";
+    GetModuleFileNameW(nullptr, szExe, GP_TRACE_PATH_CCH);
+    szExe[GP_TRACE_PATH_CCH] = L'\0';
+    wchar_t szBanner[GP_TRACE_PATH_CCH + 64];
+    int n = GpFormat(szBanner, GP_TRACE_PATH_CCH + 64, L"\xFEFF\r\n=====  Trace start!  by {%s}  =====\r\n\r\n", szExe);
+    if (n < 0)
+        n = lstrlenW(szBanner);
+    WriteAll(h, szBanner, static_cast<DWORD>(n * sizeof(wchar_t)));
+    return h;
+}
+
+// Base of the generation names: drive, folder and file name without its extension.
+void BaseFromPath(char* pszBase, size_t cbBase, const char* pszPath)
+{
+    char szDrive[_MAX_DRIVE], szDir[_MAX_DIR], szName[_MAX_FNAME], szExt[_MAX_EXT];
+    if (_splitpath_s(pszPath, szDrive, sizeof(szDrive), szDir, sizeof(szDir), szName, sizeof(szName), szExt,
+                     sizeof(szExt)) != 0)
+    {
+        snprintf(pszBase, cbBase, "%s", pszPath);
+        return;
+    }
+    snprintf(pszBase, cbBase, "%s%s%s", szDrive, szDir, szName);
+}
+
+// Rotates the generations of pszBase and creates generation 0, which becomes the log path.
+HANDLE RotateAndCreate(const char* pszBase)
+{
+    char szPath[GP_TRACE_PATH_CCH + 16];
+    if (g_gpTraceSettings.wGenerations != 0)
+        Rotate(pszBase);
+    GenerationName(szPath, sizeof(szPath), pszBase, 0);
+    snprintf(g_gpTraceSettings.szLogPath, GP_TRACE_PATH_CCH, "%s", szPath);
+    s_nLines = 0;
+    return CreateLogFile(g_gpTraceSettings.szLogPath);
+}
+
+HANDLE OpenForLine()
+{
+    GpTraceSettings& s = g_gpTraceSettings;
+    if (s.szLogPath[0] == '\0')
+    {
+        char szExe[GP_TRACE_PATH_CCH] = "";
+        GetModuleFileNameA(nullptr, szExe, GP_TRACE_PATH_CCH);
+        szExe[GP_TRACE_PATH_CCH - 1] = '\0';
+        char szBase[GP_TRACE_PATH_CCH];
+        BaseFromPath(szBase, sizeof(szBase), szExe);
+        return RotateAndCreate(szBase);
+    }
+    if (s_nLines > GP_TRACE_MAX_LINES)
+    {
+        char szBase[GP_TRACE_PATH_CCH];
+        snprintf(szBase, sizeof(szBase), "%s", s.szLogPath);
+        static const char* const suffixes[] = {"#0000.log", "#000.log", "#00.log", "#0.log"};
+        bool bCut = false;
+        for (const char* pszSuffix : suffixes)
+        {
+            char* p = strstr(szBase, pszSuffix);
+            if (p != nullptr)
+            {
+                *p = '\0';
+                bCut = true;
+                break;
+            }
+        }
+        if (!bCut)
+        {
+            char* pDot = strrchr(szBase, '.');
+            char* pSlash = strrchr(szBase, '\\');
+            if (pDot != nullptr && (pSlash == nullptr || pDot > pSlash))
+                *pDot = '\0';
+        }
+        return RotateAndCreate(szBase);
+    }
+
+    HANDLE h = INVALID_HANDLE_VALUE;
+    for (int nAttempt = 0; nAttempt < 50; nAttempt++)
+    {
+        h = CreateFileA(s.szLogPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                        nullptr);
+        if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION)
+            break;
+        Sleep(100);
+    }
+    if (h == INVALID_HANDLE_VALUE)
+    {
+        DWORD dwErr = GetLastError();
+        if (dwErr != ERROR_FILE_NOT_FOUND)
+            return h;
+        // Deleted from outside: start it again with a banner, without rotating.
+        s_nLines = 0;
+        return CreateLogFile(s.szLogPath);
+    }
+    if (SetFilePointer(h, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR)
+    {
+        CloseHandle(h);
+        return INVALID_HANDLE_VALUE;
+    }
+    return h;
+}
+} // namespace
+
+void GpTraceWriteFile(const GpTraceRecord& rec)
+{
+    const wchar_t* pszName = LevelName(rec.nLevel);
+    if (pszName == nullptr)
+        return;
+    // The whole line is built first and written at once, so that no other writer's line can
+    // land inside it; heap rather than stack, it is about 9 KB.
+    const size_t cchHeadMax = GP_TRACE_PATH_CCH + 32;
+    const size_t cchLine = cchHeadMax + GP_TRACE_MSG_CCH + 3;
+    wchar_t* pszLine = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, cchLine * sizeof(wchar_t)));
+    if (pszLine == nullptr)
+        return;
+    int cchHead = GpFormat(pszLine, cchHeadMax, L"%s(%u):\t", rec.szSource, rec.dwLine);
+    if (cchHead < 0)
+        cchHead = lstrlenW(pszLine);
+    int cchText = GpFormat(pszLine + cchHead, GP_TRACE_MSG_CCH + 1, L"<%s>\t%s\t%s\u3000\tTID=%u \tPID=%u \tPG:%s",
+                           pszName, rec.szMessage, rec.szTime, rec.dwThreadId, g_gpTraceProcess.dwProcessId,
+                           g_gpTraceProcess.szProgram);
+    if (cchText < 0)
+        cchText = lstrlenW(pszLine + cchHead);
+    int cch = cchHead + cchText;
+    pszLine[cch++] = L'\r';
+    pszLine[cch++] = L'\n';
+
+    HANDLE h = OpenForLine();
+    if (h != INVALID_HANDLE_VALUE)
+    {
+        WriteAll(h, pszLine, static_cast<DWORD>(cch * sizeof(wchar_t)));
+        CloseHandle(h);
+        s_nLines++;
+    }
+    HeapFree(GetProcessHeap(), 0, pszLine);
+}
+
+void GpTraceNewLogFromText(const wchar_t* pszPath, bool bKeep)
+{
+    char szPath[GP_TRACE_PATH_CCH];
+    if (WideCharToMultiByte(CP_ACP, 0, pszPath, -1, szPath, GP_TRACE_PATH_CCH, nullptr, nullptr) == 0)
+        szPath[GP_TRACE_PATH_CCH - 1] = '\0';
+    char szBase[GP_TRACE_PATH_CCH];
+    BaseFromPath(szBase, sizeof(szBase), szPath);
+    HANDLE h = RotateAndCreate(szBase);
+    if (h != INVALID_HANDLE_VALUE)
+        CloseHandle(h);
+    if (!bKeep)
+        DeleteFileA(g_gpTraceSettings.szLogPath);
+}
+
+void GpTraceSetGenerations(int nGenerations)
+{
+    GpTraceSettings& s = g_gpTraceSettings;
+    if (nGenerations >= 0 && nGenerations < 10000)
+        s.wGenerations = static_cast<USHORT>(nGenerations);
+    if (s.szLogPath[0] == '\0')
+        return;
+    char szBase[GP_TRACE_PATH_CCH];
+    snprintf(szBase, sizeof(szBase), "%s", s.szLogPath);
+    char* pHash = strchr(szBase, '#');
+    if (pHash != nullptr)
+        *pHash = '\0';
+    HANDLE h = RotateAndCreate(szBase);
+    if (h != INVALID_HANDLE_VALUE)
+        CloseHandle(h);
+    DeleteFileA(s.szLogPath);
+}

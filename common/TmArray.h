@@ -1,0 +1,114 @@
+#pragma once
+#include <windows.h>
+
+#include <string.h>
+
+#include "VString.h"
+
+// How an element type is started, carried over and released. Zeroed memory is a valid empty
+// element for every instance (a VString is a single pointer).
+template <typename T> struct TmArrayTraits
+{
+    static void Release(T&) {}
+    static void Carry(T& dst, T& src) { dst = src; }
+    static void Store(T& dst, const T& value) { dst = value; }
+};
+
+template <> struct TmArrayTraits<VString>
+{
+    static void Release(VString& s) { s.Clear(); }
+    static void Carry(VString& dst, VString& src)
+    {
+        dst.Copy(src.c_str());
+        src.Clear();
+    }
+    static void Store(VString& dst, const VString& value) { dst.Copy(value.c_str()); }
+};
+
+// Growable array on the process heap. Growth failure raises the integer exception 0.
+template <typename T> class TmArray
+{
+public:
+    TmArray() = default;
+    TmArray(const TmArray&) = delete;
+    TmArray& operator=(const TmArray&) = delete;
+    virtual ~TmArray() { SetSize(0); }
+
+    int GetSize() const { return m_nSize; }
+    int GetCapacity() const { return m_nCapacity; }
+    T* GetData() { return m_pData; }
+    T& operator[](int i) { return m_pData[i]; }
+    const T& operator[](int i) const { return m_pData[i]; }
+
+    void SetGrowBy(int nGrowBy) { m_nGrowBy = nGrowBy; }
+
+    void SetSize(int n)
+    {
+        if (n < 0)
+            n = 0;
+        HANDLE hHeap = GetProcessHeap();
+        if (n == 0)
+        {
+            for (int i = 0; i < m_nSize; i++)
+                TmArrayTraits<T>::Release(m_pData[i]);
+            if (m_pData != nullptr)
+                HeapFree(hHeap, 0, m_pData);
+            m_pData = nullptr;
+            m_nSize = m_nCapacity = 0;
+            return;
+        }
+        if (m_pData == nullptr)
+        {
+            T* p = static_cast<T*>(HeapAlloc(hHeap, HEAP_ZERO_MEMORY, static_cast<SIZE_T>(n) * sizeof(T) + 8));
+            if (p == nullptr)
+                throw 0;
+            m_pData = p;
+            m_nSize = m_nCapacity = n;
+            return;
+        }
+        if (n > m_nCapacity)
+        {
+            int nStep = m_nGrowBy;
+            if (nStep < 1)
+            {
+                nStep = m_nSize / 8;
+                if (nStep < 4)
+                    nStep = 4;
+                if (nStep > 1024)
+                    nStep = 1024;
+            }
+            int nNewCap = (n > m_nCapacity + nStep) ? n : m_nCapacity + nStep;
+            T* p = static_cast<T*>(HeapAlloc(hHeap, HEAP_ZERO_MEMORY, static_cast<SIZE_T>(nNewCap) * sizeof(T) + 8));
+            if (p == nullptr)
+                throw 0;
+            for (int i = 0; i < m_nSize; i++)
+                TmArrayTraits<T>::Carry(p[i], m_pData[i]);
+            HeapFree(hHeap, 0, m_pData);
+            m_pData = p;
+            m_nCapacity = nNewCap;
+        }
+        else
+        {
+            for (int i = n; i < m_nSize; i++)
+                TmArrayTraits<T>::Release(m_pData[i]);
+            if (n > m_nSize)
+                memset(static_cast<void*>(m_pData + m_nSize), 0, static_cast<size_t>(n - m_nSize) * sizeof(T));
+        }
+        m_nSize = n;
+    }
+
+    // Adds one element at the end and returns its index. By value: the argument may be one of
+    // our own elements, which growth would move away.
+    int Add(T value)
+    {
+        SetSize(m_nSize + 1);
+        TmArrayTraits<T>::Store(m_pData[m_nSize - 1], value);
+        return m_nSize - 1;
+    }
+
+private:
+    T* m_pData = nullptr;
+    int m_nSize = 0;
+    int m_nCapacity = 0;
+    int m_nGrowBy = 0;
+};

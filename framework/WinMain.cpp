@@ -1,0 +1,13 @@
+// Entry point of a framework application: the one application object was constructed
+// statically before this runs.
+#include "WinAppEx.h"
+
+int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int)
+{
+    CWinAppEx* pApp = CWinAppEx::GetApp();
+    if (pApp == nullptr)
+        return -1;
+    pApp->m_hInstance = hInstance;
+    pApp->m_lpCmdLine = FrameworkCommandLineArgs(GetCommandLineW());
+    return pApp->Run();
+}

@@ -1,0 +1,34 @@
+#pragma once
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "DebugRecord.h"
+
+// Server side of the debug pipe: several message-mode instances, each on its own thread,
+// answering every record with a short reply (the sender waits for one) and handing it on.
+class DebugPipeServer
+{
+public:
+    using Sink = std::function<void(const std::wstring& rawText)>;
+
+    DebugPipeServer() = default;
+    ~DebugPipeServer() { Stop(); }
+    DebugPipeServer(const DebugPipeServer&) = delete;
+    DebugPipeServer& operator=(const DebugPipeServer&) = delete;
+
+    // pipeName without the "\\.\pipe\" prefix; false when no instance could be created.
+    bool Start(const std::wstring& pipeName, int instances, Sink sink);
+    void Stop();
+
+private:
+    void Serve(HANDLE hPipe);
+
+    std::wstring m_path;
+    Sink m_sink;
+    HANDLE m_hStop = nullptr;
+    std::vector<std::thread> m_threads;
+};
