@@ -87,6 +87,9 @@ bool GpTraceFillProcess()
 
 int GpTrace(const wchar_t* pszSource, unsigned int nLine, int nLevel, const wchar_t* pszFormat, ...)
 {
+    // A record that is not emitted leaves the caller's last error as it was.
+    DWORD dwErrIn = GetLastError();
+    bool bEmitted = false;
     CRITICAL_SECTION& lock = GpTraceLock();
     EnterCriticalSection(&lock);
 
@@ -95,6 +98,7 @@ int GpTrace(const wchar_t* pszSource, unsigned int nLine, int nLevel, const wcha
         GpTraceFillProcess();
         int n = Control(static_cast<int>(nLine), nLevel, pszFormat);
         LeaveCriticalSection(&lock);
+        SetLastError(dwErrIn);
         return n;
     }
 
@@ -102,6 +106,7 @@ int GpTrace(const wchar_t* pszSource, unsigned int nLine, int nLevel, const wcha
     if (pWork == nullptr)
     {
         LeaveCriticalSection(&lock);
+        SetLastError(dwErrIn);
         return 0;
     }
     // The record lives on the heap too: it is larger than a worker thread's stack should carry.
@@ -110,6 +115,7 @@ int GpTrace(const wchar_t* pszSource, unsigned int nLine, int nLevel, const wcha
     {
         HeapFree(GetProcessHeap(), 0, pWork);
         LeaveCriticalSection(&lock);
+        SetLastError(dwErrIn);
         return 0;
     }
 
@@ -155,11 +161,12 @@ int GpTrace(const wchar_t* pszSource, unsigned int nLine, int nLevel, const wcha
             GpTraceSendPipe(*pRec);
         if (nLevel <= s.nFileLevel)
             GpTraceWriteFile(*pRec);
-        SetLastError(0);
+        bEmitted = true;
     }
 
     HeapFree(GetProcessHeap(), 0, pRec);
     HeapFree(GetProcessHeap(), 0, pWork);
     LeaveCriticalSection(&lock);
+    SetLastError(bEmitted ? 0 : dwErrIn);
     return 0;
 }
