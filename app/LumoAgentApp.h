@@ -19,6 +19,9 @@ public:
 
     void SetRunMode();
 
+    // With /CheckLog: waits until the client has sent its pending logs.
+    BOOL LogCheck();
+
     // Caption of every message box of the updater.
     static const wchar_t* const CAPTION;
 
