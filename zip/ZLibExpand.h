@@ -1,0 +1,30 @@
+#pragma once
+#include <windows.h>
+
+#include "unzip.h"
+
+// Expands every entry of a ZIP archive into a destination folder (created as needed), with the
+// folder tree, file data, folder attributes and file last-write times. An entry's "ZExL" extra
+// record (ZLibExtraLocal) takes the place of its stored name.
+//
+// Results: ERROR_OK (37) when every entry was expanded; otherwise the first failing entry's
+// result, a Windows error code (2 missing archive, 206 path too long, 80 output file exists, ...)
+// or a negative code of the step that failed. Codes of the checks that guard the destination:
+//   ZEXP_ERR_UNSAFE_PATH   -664  the entry's path is absolute, has a drive letter, a "\\?\" or
+//                                network prefix, a ".." component, a colon, or is empty: it would
+//                                leave the destination (the agent writes with system rights)
+//   ZEXP_ERR_NAME_TOO_LONG -626  stored name of 260 bytes or more and no extra-record path
+//   ZEXP_ERR_CRC           -606  the entry's data do not match its stored CRC
+//   ZEXP_ERR_SIZE          -607  the entry's data are shorter than its stored size
+// A file that fails the CRC or size check is deleted; other failures leave what was written.
+constexpr int ZEXP_ERR_UNSAFE_PATH = -664;
+constexpr int ZEXP_ERR_NAME_TOO_LONG = -626;
+constexpr int ZEXP_ERR_CRC = -606;
+constexpr int ZEXP_ERR_SIZE = -607;
+
+// Whole archive: both paths wide and null-terminated.
+int ZLibExpand(const wchar_t* pszArchive, const wchar_t* pszDest);
+// Entry loop over an archive opened with unzOpen2_64.
+int Expand(unzFile uf, const wchar_t* pszDest);
+// The archive's current entry.
+int ExpandFile(unzFile uf, const wchar_t* pszDest);
