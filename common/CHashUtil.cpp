@@ -106,11 +106,20 @@ int CHashUtil::CalcHashOnce(HCRYPTPROV hProv, const BYTE* pData, DWORD cbData, B
         GPTRACE(TRACE_ERROR, L"[%s] ！CryptCreateHash\u3000｛%s｝", HASH_NAME, GpErrText(-1));
         return -20;
     }
-    if (!CryptHashData(hash.Get(), pData, cbData, 0))
+    // Fed in pieces below 512 MiB: Wine's SHA-1 miscounts the message length when one update
+    // carries 2^29 bytes or more, and gives a wrong digest. Same digest everywhere else.
+    constexpr DWORD MAX_UPDATE_BYTES = 0x10000000;
+    DWORD cbDone = 0;
+    do
     {
-        GPTRACE(TRACE_ERROR, L"[%s] ！CryptHashData\u3000｛%s｝", HASH_NAME, GpErrText(-1));
-        return -25;
-    }
+        DWORD cbPiece = (cbData - cbDone < MAX_UPDATE_BYTES) ? cbData - cbDone : MAX_UPDATE_BYTES;
+        if (!CryptHashData(hash.Get(), pData + cbDone, cbPiece, 0))
+        {
+            GPTRACE(TRACE_ERROR, L"[%s] ！CryptHashData\u3000｛%s｝", HASH_NAME, GpErrText(-1));
+            return -25;
+        }
+        cbDone += cbPiece;
+    } while (cbDone < cbData);
     // Read into a local first: a failed read must leave the caller's buffer untouched.
     BYTE digest[DIGEST_BYTES];
     DWORD cbDigest = DIGEST_BYTES;

@@ -67,6 +67,20 @@ TEST(HashUtil, MemoryFormHashesExactlyTheGivenBytes)
     CryptReleaseContext(hProv, 0);
 }
 
+TEST(HashUtil, BlockOf512MiBAndMoreGivesTheRightDigest)
+{
+    // 2^29 bytes is where a 32-bit count of message bits overflows.
+    const DWORD cb = 512u << 20;
+    GpHeapBlock block(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, cb + 1));
+    ASSERT_TRUE(block);
+    HCRYPTPROV hProv = 0;
+    ASSERT_TRUE(CryptAcquireContextW(&hProv, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+    BYTE out[20];
+    EXPECT_EQ(ERROR_OK, CHashUtil::CalcHashOnce(hProv, static_cast<const BYTE*>(block.Get()), cb, out));
+    EXPECT_EQ("5b088492c9f4778f409b7ae61477dec124c99033", Hex(out, 20)); // sha1sum of 512 MiB of zeros
+    CryptReleaseContext(hProv, 0);
+}
+
 TEST(HashUtil, HandleFormReadsFromTheStartAndLeavesTheHandleOpen)
 {
     TempDir dir;

@@ -1,0 +1,98 @@
+// QvPatchBuilder: builds patch archives for release engineers and checks existing ones.
+#include <windows.h>
+
+#include <string>
+
+#include "BuilderText.h"
+
+#include "PatchBuild.h"
+#include "PatchVerify.h"
+
+namespace
+{
+const wchar_t* const USAGE =
+    L"QvPatchBuilder - builds and checks Quovera Client patch archives\n"
+    L"\n"
+    L"  QvPatchBuilder build /src=<folder> /pid=<product id> /version=<version>\n"
+    L"                 [/begin=<version>] [/end=<version>] [/out=<folder>] [/zexl]\n"
+    L"                 [/digest=<text>] [/size=<text>]\n"
+    L"      Packs every file and folder of <folder>, which must hold PatchMain.exe, into the\n"
+    L"      inner archive x86\\common\\x86_common.zip, writes PatchConfig.xml with the product id,\n"
+    L"      version, range and the inner archive's size and SHA-1 digest, and packs both into\n"
+    L"      <out>\\QVClient_v<version>.zip (default: the current folder).\n"
+    L"      /zexl      gives every entry a record with its UTF-16 path, for names that the ANSI\n"
+    L"                 code page cannot hold\n"
+    L"      /digest=, /size=  write these texts instead of the computed values (test patches)\n"
+    L"\n"
+    L"  QvPatchBuilder verify <patch.zip>\n"
+    L"      Checks a patch offline the way the updater does before installing it and prints\n"
+    L"      the verdict.\n"
+    L"\n"
+    L"  Exit codes: 0 done / patch valid, 1 build failed / patch invalid, 2 bad command line.\n";
+
+int Usage(bool bError)
+{
+    BuilderPrint(bError, USAGE);
+    return bError ? 2 : 0;
+}
+
+// "/name=value" when arg starts with "/name=" (case-insensitive name).
+bool OptionValue(const std::wstring& arg, const wchar_t* pszName, std::wstring& value)
+{
+    std::wstring prefix = std::wstring(L"/") + pszName + L"=";
+    if (arg.size() < prefix.size() || _wcsnicmp(arg.c_str(), prefix.c_str(), prefix.size()) != 0)
+        return false;
+    value = arg.substr(prefix.size());
+    return true;
+}
+
+int RunBuild(int argc, wchar_t** argv)
+{
+    PatchBuildOptions options;
+    for (int i = 2; i < argc; i++)
+    {
+        std::wstring arg = argv[i];
+        if (OptionValue(arg, L"src", options.sourceDir) || OptionValue(arg, L"out", options.outDir) ||
+            OptionValue(arg, L"pid", options.pid) || OptionValue(arg, L"version", options.version) ||
+            OptionValue(arg, L"begin", options.rangeBegin) || OptionValue(arg, L"end", options.rangeEnd))
+            continue;
+        if (OptionValue(arg, L"digest", options.digestText))
+            options.bDigestSet = true;
+        else if (OptionValue(arg, L"size", options.sizeText))
+            options.bSizeSet = true;
+        else if (_wcsicmp(arg.c_str(), L"/zexl") == 0)
+            options.bZexl = true;
+        else
+        {
+            BuilderPrint(true, L"QvPatchBuilder: unknown option " + arg + L"\n\n");
+            return Usage(true);
+        }
+    }
+    if (options.sourceDir.empty() || options.pid.empty() || options.version.empty())
+    {
+        BuilderPrint(true, L"QvPatchBuilder: /src=, /pid= and /version= are required\n\n");
+        return Usage(true);
+    }
+    std::wstring patch;
+    return BuildPatch(options, patch) ? 0 : 1;
+}
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc < 2)
+        return Usage(true);
+    std::wstring command = argv[1];
+    if (command == L"/?" || command == L"-?" || _wcsicmp(command.c_str(), L"/help") == 0)
+        return Usage(false);
+    if (_wcsicmp(command.c_str(), L"build") == 0)
+        return RunBuild(argc, argv);
+    if (_wcsicmp(command.c_str(), L"verify") == 0)
+    {
+        if (argc != 3)
+            return Usage(true);
+        return VerifyPatch(argv[2]) ? 0 : 1;
+    }
+    BuilderPrint(true, L"QvPatchBuilder: unknown command " + command + L"\n\n");
+    return Usage(true);
+}

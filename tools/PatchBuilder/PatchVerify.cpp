@@ -1,0 +1,157 @@
+// Offline check of a patch with the agent's own readers: archive expansion, the configuration
+// reader and the file hash.
+#include "PatchVerify.h"
+
+#include <objbase.h>
+
+#include <cwctype>
+
+#include "BuilderText.h"
+#include "common/CHashUtil.h"
+#include "common/GpResult.h"
+#include "xml/CPatchXml.h"
+#include "zip/ZLibExpand.h"
+
+namespace
+{
+constexpr size_t DIGEST_BUFFER_BYTES = 50; // at most 100 digits are converted
+
+struct ScratchDir
+{
+    std::wstring path;
+    ~ScratchDir()
+    {
+        if (path.empty())
+            return;
+        // Double-terminated list for the shell's delete, silent and without undo.
+        std::wstring from = path.substr(0, path.size() - 1) + L'\0';
+        SHFILEOPSTRUCTW op = {};
+        op.wFunc = FO_DELETE;
+        op.pFrom = from.c_str();
+        op.fFlags = FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
+        SHFileOperationW(&op);
+    }
+};
+
+bool Verdict(bool bValid, const std::wstring& text)
+{
+    BuilderPrint(false, std::wstring(bValid ? L"VALID: " : L"INVALID: ") + text + L"\n");
+    return bValid;
+}
+
+int HexValue(wchar_t c)
+{
+    if (c >= L'0' && c <= L'9')
+        return c - L'0';
+    if (c >= L'a' && c <= L'f')
+        return c - L'a' + 10;
+    if (c >= L'A' && c <= L'F')
+        return c - L'A' + 10;
+    return -1;
+}
+
+// The agent's reading of the digest text: a byte from each pair of positions, at most two
+// digits each, stopping at the first pair that starts without a digit.
+bool DigestBytes(const std::wstring& text, BYTE (&out)[DIGEST_BUFFER_BYTES], std::wstring& why)
+{
+    if (text.empty())
+        return why = L"the digest text is empty", false;
+    if (text.size() > 2 * DIGEST_BUFFER_BYTES)
+        return why = L"the digest text is longer than 100 characters", false;
+    for (size_t k = 0; 2 * k < text.size(); k++)
+    {
+        size_t pos = 2 * k;
+        while (pos < text.size() && iswspace(text[pos]))
+            pos++;
+        int nHigh = pos < text.size() ? HexValue(text[pos]) : -1;
+        if (nHigh < 0)
+            return why = L"the digest text is not hexadecimal at position " + std::to_wstring(2 * k), false;
+        int nLow = pos + 1 < text.size() ? HexValue(text[pos + 1]) : -1;
+        out[k] = static_cast<BYTE>(nLow < 0 ? nHigh : nHigh * 16 + nLow);
+    }
+    return true;
+}
+
+struct ComScope
+{
+    HRESULT hr = CoInitialize(nullptr);
+    ~ComScope()
+    {
+        if (SUCCEEDED(hr))
+            CoUninitialize();
+    }
+};
+} // namespace
+
+bool VerifyPatch(const std::wstring& patchPath)
+{
+    BuilderPrint(false, L"checking " + patchPath + L"\n");
+    wchar_t szTemp[MAX_PATH];
+    DWORD cchTemp = GetTempPathW(MAX_PATH, szTemp);
+    if (cchTemp == 0 || cchTemp >= MAX_PATH)
+        return Verdict(false, L"no temporary folder");
+    ScratchDir scratch;
+    std::wstring work = std::wstring(szTemp) + L"QvPatchVerify" + std::to_wstring(GetCurrentProcessId()) +
+                        L"_" + std::to_wstring(GetTickCount()) + L"\\";
+    scratch.path = work;
+
+    int rc = ZLibExpand(patchPath.c_str(), work.c_str());
+    if (rc != ERROR_OK)
+        return Verdict(false, L"the patch archive cannot be expanded (" + std::to_wstring(rc) + L")");
+
+    ComScope com;
+    if (FAILED(com.hr))
+        return Verdict(false, L"COM cannot be initialised");
+    PatchProductInfo product;
+    PatchFileInfo file;
+    {
+        CPatchXml xml;
+        if (!xml.Load((work + L"PatchConfig.xml").c_str()))
+            return Verdict(false, L"PatchConfig.xml is missing or not well-formed");
+        if (!xml.Parse())
+            return Verdict(false, L"PatchConfig.xml lacks ConfigInfo, ProductInfo or PatchInfo, or holds an "
+                                  L"over-long value");
+        product = xml.GetProductInfo();
+        file = xml.GetPatchFileInfo();
+    }
+    BuilderPrint(false, std::wstring(L"  product ") + product.Pid.c_str() + L", version " +
+                            product.Version.c_str() + L", range " + product.RangeBegin.c_str() + L" - " +
+                            product.RangeEnd.c_str() + L"\n");
+    if (product.Pid.IsEmpty())
+        return Verdict(false, L"PatchConfig.xml has no product id");
+    if (product.Version.IsEmpty())
+        return Verdict(false, L"PatchConfig.xml has no version");
+
+    std::wstring inner = work + L"x86\\common\\x86_common.zip";
+    WIN32_FILE_ATTRIBUTE_DATA fad;
+    if (!GetFileAttributesExW(inner.c_str(), GetFileExInfoStandard, &fad))
+        return Verdict(false, L"the inner archive x86\\common\\x86_common.zip is missing");
+    ULONGLONG ullSize = (static_cast<ULONGLONG>(fad.nFileSizeHigh) << 32) | fad.nFileSizeLow;
+    ULONGLONG ullConfigured = static_cast<unsigned int>(file.Size);
+    BuilderPrint(false, L"  inner archive " + std::to_wstring(ullSize) + L" bytes, configured " +
+                            std::to_wstring(ullConfigured) + L"\n");
+    if (ullSize != ullConfigured)
+        return Verdict(false, L"the inner archive's size differs from the configured size");
+
+    BYTE expected[DIGEST_BUFFER_BYTES] = {};
+    std::wstring why;
+    if (!DigestBytes(std::wstring(file.Digest.c_str()), expected, why))
+        return Verdict(false, why);
+    BYTE actual[DIGEST_BUFFER_BYTES] = {};
+    rc = CHashUtil::CalcHashOnce(inner.c_str(), actual);
+    if (rc != ERROR_OK)
+        return Verdict(false, L"the inner archive cannot be hashed (" + std::to_wstring(rc) + L")");
+    BuilderPrint(false, L"  SHA-1 " + HexText(actual, CHashUtil::DIGEST_BYTES) + L", configured " +
+                            file.Digest.c_str() + L"\n");
+    if (memcmp(actual, expected, CHashUtil::DIGEST_BYTES) != 0)
+        return Verdict(false, L"the inner archive's SHA-1 digest differs from the configured one");
+
+    std::wstring content = work + L"content\\";
+    rc = ZLibExpand(inner.c_str(), content.c_str());
+    if (rc != ERROR_OK)
+        return Verdict(false, L"the inner archive cannot be expanded (" + std::to_wstring(rc) + L")");
+    if (GetFileAttributesW((content + L"PatchMain.exe").c_str()) == INVALID_FILE_ATTRIBUTES)
+        return Verdict(false, L"the inner archive holds no PatchMain.exe");
+    return Verdict(true, L"product " + std::wstring(product.Pid.c_str()) + L", version " +
+                             std::wstring(product.Version.c_str()) + L", ready to install");
+}
