@@ -1,0 +1,457 @@
+#include "json/JsonFile.h"
+
+#include <string.h>
+#include <wchar.h>
+
+#include "common/GpErrorText.h"
+#include "common/GpFormat.h"
+#include "common/GpHandles.h"
+#include "common/GpResult.h"
+#include "common/GpSeams.h"
+#include "common/GpTrace.h"
+
+namespace
+{
+constexpr int OPEN_ATTEMPTS = 10; // opens and the final replace wait out a client that holds the file
+constexpr DWORD OPEN_RETRY_MS = 1000;
+constexpr int TEMP_NAME_ATTEMPTS = 100;
+constexpr DWORD PLAIN_BLOCK = 1024;
+constexpr int PASS_PHRASE_LEN = 16;
+
+// The container pass phrase: built at run time so that it never stands in the binary as text.
+void MakePassPhrase(char (&szPhrase)[PASS_PHRASE_LEN + 1])
+{
+    unsigned int nCounter = 0x3A71u;
+    for (int i = 0; i < PASS_PHRASE_LEN; i++)
+    {
+        nCounter += 0x1F3Du;
+        szPhrase[i] = static_cast<char>('!' + nCounter % 94u); // '!' to '~'
+    }
+    szPhrase[PASS_PHRASE_LEN] = '\0';
+}
+
+bool IsValidHandle(HANDLE h)
+{
+    return h != nullptr && h != INVALID_HANDLE_VALUE;
+}
+
+// Gives the new file the old one's security, so that the client keeps the access it had.
+void CopySecurity(const wchar_t* pszFrom, const wchar_t* pszTo)
+{
+    const SECURITY_INFORMATION si =
+        DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION;
+    DWORD cbNeed = 0;
+    GetFileSecurityW(pszFrom, si, nullptr, 0, &cbNeed);
+    if (cbNeed == 0)
+        return;
+    GpHeapBlock sd(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, cbNeed));
+    if (!sd || !GetFileSecurityW(pszFrom, si, sd.Get(), cbNeed, &cbNeed))
+        return;
+    // Taking the owner over needs a privilege; the access list alone is what matters most.
+    if (!SetFileSecurityW(pszTo, si, sd.Get()))
+        SetFileSecurityW(pszTo, DACL_SECURITY_INFORMATION, sd.Get());
+}
+
+// Puts the new file in the place of the old one with one rename, after giving it the old one's
+// security and attributes; on failure the old file is untouched.
+bool ReplaceTarget(const wchar_t* pszTemp, const wchar_t* pszTarget)
+{
+    DWORD dwAttr = GetFileAttributesW(pszTarget);
+    if (dwAttr != INVALID_FILE_ATTRIBUTES)
+    {
+        CopySecurity(pszTarget, pszTemp);
+        SetFileAttributesW(pszTemp, dwAttr);
+    }
+    DWORD dwErr = 0;
+    for (int nAttempt = 1; nAttempt <= OPEN_ATTEMPTS; nAttempt++)
+    {
+        if (MoveFileExW(pszTemp, pszTarget, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        dwErr = GetLastError();
+        // A client holding the file open shows as either of these.
+        if (dwErr != ERROR_SHARING_VIOLATION && dwErr != ERROR_ACCESS_DENIED)
+            break;
+        if (nAttempt < OPEN_ATTEMPTS)
+            GpSleep(OPEN_RETRY_MS);
+    }
+    // A read-only copy could not be removed afterwards.
+    SetFileAttributesW(pszTemp, FILE_ATTRIBUTE_NORMAL);
+    SetLastError(dwErr);
+    return false;
+}
+} // namespace
+
+JsonFile::JsonFile()
+{
+    char szPhrase[PASS_PHRASE_LEN + 1];
+    MakePassPhrase(szPhrase);
+    m_ef.SetKey(szPhrase, PASS_PHRASE_LEN);
+    SecureZeroMemory(szPhrase, sizeof(szPhrase));
+    m_ef.m_nEncVersion = 2;
+}
+
+JsonFile::~JsonFile()
+{
+    Close();
+    m_strPath.Clear();
+    m_root.Clear();
+}
+
+void JsonFile::Close()
+{
+    DWORD dwErr = GetLastError();
+    if (IsValidHandle(m_ef.m_hFile))
+    {
+        CloseHandle(m_ef.m_hFile);
+        m_ef.m_hFile = INVALID_HANDLE_VALUE;
+    }
+    if (m_hFile != INVALID_HANDLE_VALUE)
+    {
+        CloseHandle(m_hFile);
+        m_hFile = INVALID_HANDLE_VALUE;
+    }
+    SetLastError(dwErr);
+}
+
+int JsonFile::Open(const wchar_t* pszPath, DWORD dwDesiredAccess, DWORD dwShareMode,
+                   DWORD dwCreationDisposition)
+{
+    static const wchar_t* const FN = L"JsonFile::Open";
+    VString path(pszPath != nullptr ? pszPath : L""); // may be our own m_strPath
+    if (IsEncrypted())
+    {
+        int rc = m_ef.Open(path, dwDesiredAccess, dwShareMode, dwCreationDisposition);
+        if (rc != ERROR_OK)
+        {
+            GPTRACE(TRACE_WARNING, L"[%s] ！Opn(%s)\u3000｛%s｝", FN, path.c_str(), GpErrText(rc));
+            SetLastError(static_cast<DWORD>(rc));
+            return -3;
+        }
+    }
+    else
+    {
+        Close();
+        DWORD dwErr = 0;
+        for (int nAttempt = 1; nAttempt <= OPEN_ATTEMPTS; nAttempt++)
+        {
+            m_hFile = CreateFileW(path, dwDesiredAccess, dwShareMode, nullptr, dwCreationDisposition,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (m_hFile != INVALID_HANDLE_VALUE)
+                break;
+            dwErr = GetLastError();
+            if (dwErr != ERROR_SHARING_VIOLATION)
+                break;
+            if (nAttempt < OPEN_ATTEMPTS)
+                GpSleep(OPEN_RETRY_MS);
+        }
+        if (m_hFile == INVALID_HANDLE_VALUE)
+        {
+            SetLastError(dwErr);
+            return -3;
+        }
+    }
+    if (!path.IsEmpty() && wcscmp(path, m_strPath) != 0)
+        m_strPath = path;
+    return 1;
+}
+
+int JsonFile::Load(const wchar_t* pszPath)
+{
+    static const wchar_t* const FN = L"JsonFile::Load";
+    int rc;
+    if (IsEncrypted())
+    {
+        rc = m_ef.Open(pszPath, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+        if (rc != ERROR_OK)
+        {
+            GPTRACE(TRACE_WARNING, L"[%s] ！Opn(%s)\u3000｛%s｝", FN,
+                    pszPath != nullptr && pszPath[0] != L'\0' ? pszPath : m_ef.m_strPath.c_str(),
+                    GpErrText(rc));
+            Close();
+            SetLastError(static_cast<DWORD>(rc));
+            return -3;
+        }
+    }
+    else
+    {
+        VString path(pszPath != nullptr && pszPath[0] != L'\0' ? pszPath : m_strPath.c_str());
+        rc = Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+        if (rc != 1)
+        {
+            Close();
+            return rc;
+        }
+    }
+    rc = Read() < 0 ? -3 : 1;
+    Close();
+    return rc;
+}
+
+int JsonFile::Read()
+{
+    static const wchar_t* const FN = L"JsonFile::Read";
+    VString text;
+    if (IsEncrypted())
+    {
+        if (m_ef.m_strPath.IsEmpty())
+        {
+            GPTRACE(TRACE_ERROR, L"[%s] ！m_strPath.", FN);
+            SetLastError(ERROR_BAD_PATHNAME);
+            return -3;
+        }
+        int rc = m_ef.Read();
+        if (rc != ERROR_OK)
+        {
+            GPTRACE(TRACE_WARNING, L"[%s] ！m_ef.Read(%s)\u3000｛%s｝", FN, m_ef.m_strPath.c_str(),
+                    GpErrText(rc));
+            SetLastError(static_cast<DWORD>(rc));
+            return -3;
+        }
+        int n = m_ef.GetDataSize() / 2;
+        if (!text.Alloc(n, true))
+        {
+            GPTRACE(TRACE_ERROR, L"[%s] ！buff.Alloc() len=%d.", FN, n);
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return -3;
+        }
+        // The text ends at its first zero character; what follows is the buffer's slack and padding.
+        wchar_t* pBuf = text.GetBuffer();
+        if (n > 0 && m_ef.GetData() != nullptr)
+            memcpy(pBuf, m_ef.GetData(), static_cast<size_t>(n) * sizeof(wchar_t));
+        pBuf[n] = L'\0';
+    }
+    else
+    {
+        WORD wBom = 0;
+        DWORD cb = 0;
+        if (!ReadFile(m_hFile, &wBom, 2, &cb, nullptr))
+        {
+            DWORD dwErr = GetLastError();
+            GPTRACE(TRACE_ERROR, L"[%s] ！ReadFile(BOM)\u3000｛%s｝", FN, GpErrText(static_cast<int>(dwErr)));
+            SetLastError(dwErr);
+            return -3;
+        }
+        if (wBom != 0xFEFF)
+        {
+            GPTRACE(TRACE_WARNING, L"[%s] UTF-16と想定します。 BOM=0x%04X.", FN, wBom);
+            wchar_t szFirst[2] = {static_cast<wchar_t>(wBom), L'\0'};
+            text.Cat(szFirst);
+        }
+        for (;;)
+        {
+            wchar_t block[PLAIN_BLOCK / 2 + 1] = {}; // one zero character past the block
+            if (!ReadFile(m_hFile, block, PLAIN_BLOCK, &cb, nullptr))
+            {
+                DWORD dwErr = GetLastError();
+                GPTRACE(TRACE_ERROR, L"[%s] ！ReadFile(data)\u3000｛%s｝", FN,
+                        GpErrText(static_cast<int>(dwErr)));
+                SetLastError(dwErr);
+                return -3;
+            }
+            text.Cat(block);
+            if (cb < PLAIN_BLOCK)
+                break;
+        }
+    }
+
+    int rc = Parse(text);
+    if (rc < 0)
+    {
+        // The parser's own trace has cleared the last error; a parse failure is bad data.
+        DWORD dwErr = GetLastError();
+        if (dwErr == 0)
+            dwErr = ERROR_INVALID_DATA;
+        GPTRACE(TRACE_ERROR, L"[%s] ！Parse rc=%d.\u3000from=<%s>\u3000｛%s｝", FN, rc, text.c_str(),
+                GpErrText(static_cast<int>(dwErr)));
+        SetLastError(dwErr);
+        return -3;
+    }
+    return 1;
+}
+
+int JsonFile::Write(VString& text)
+{
+    static const wchar_t* const FN = L"JsonFile::Write";
+    if (IsEncrypted())
+    {
+        if (m_ef.m_strPath.IsEmpty())
+        {
+            GPTRACE(TRACE_ERROR, L"[%s] ！m_strPath.", FN);
+            SetLastError(ERROR_BAD_PATHNAME);
+            return -3;
+        }
+        // The whole buffer less two bytes goes in: the text, its zero and zero slack.
+        int cb = text.GetCapacity() * static_cast<int>(sizeof(wchar_t));
+        if (cb >= 3)
+            cb -= 2;
+        wchar_t* pBuf = text.GetBuffer();
+        if (pBuf != nullptr)
+        {
+            int cbText = (text.GetLength() + 1) * static_cast<int>(sizeof(wchar_t));
+            if (cb > cbText)
+                memset(reinterpret_cast<BYTE*>(pBuf) + cbText, 0, static_cast<size_t>(cb - cbText));
+        }
+        if (!m_ef.SetData(pBuf, cb))
+        {
+            DWORD dwErr = GetLastError();
+            GPTRACE(TRACE_ERROR, L"[%s] ！m_ef.SetData size=%u <%s>\u3000｛%s｝", FN,
+                    static_cast<unsigned>(cb), text.c_str(), GpErrText(static_cast<int>(dwErr)));
+            SetLastError(dwErr);
+            return -3;
+        }
+        int rc = m_ef.Write();
+        if (rc != ERROR_OK)
+        {
+            GPTRACE(TRACE_ERROR, L"[%s] ！m_ef.Write(%s)\u3000｛%s｝", FN, m_ef.m_strPath.c_str(),
+                    GpErrText(rc));
+            SetLastError(static_cast<DWORD>(rc));
+            return -3;
+        }
+        return 1;
+    }
+
+    static const BYTE BOM[2] = {0xFF, 0xFE};
+    DWORD cbDone = 0;
+    if (!WriteFile(m_hFile, BOM, 2, &cbDone, nullptr) || cbDone != 2)
+    {
+        DWORD dwErr = GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT;
+        GPTRACE(TRACE_ERROR, L"[%s] ！WriteFile\u3000｛%s｝ for <BOM>", FN,
+                GpErrText(static_cast<int>(dwErr)));
+        SetLastError(dwErr);
+        return -3;
+    }
+    DWORD cbText = static_cast<DWORD>(text.GetLength()) * sizeof(wchar_t);
+    if (cbText > 0 && (!WriteFile(m_hFile, text.c_str(), cbText, &cbDone, nullptr) || cbDone != cbText))
+    {
+        DWORD dwErr = GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT;
+        GPTRACE(TRACE_ERROR, L"[%s] ！WriteFile\u3000｛%s｝ for <%s>", FN, GpErrText(static_cast<int>(dwErr)),
+                text.c_str());
+        SetLastError(dwErr);
+        return -3;
+    }
+    return 1;
+}
+
+// Opens a new file beside pszTarget for the content that will replace it.
+int JsonFile::WriteTemp(const wchar_t* pszTarget, VString& tempPath)
+{
+    static const wchar_t* const FN = L"JsonFile::Save";
+    DWORD dwPid = GetCurrentProcessId();
+    for (int i = 0; i < TEMP_NAME_ATTEMPTS; i++)
+    {
+        wchar_t szSuffix[32];
+        GpFormatN(szSuffix, L".~%X%02d.tmp", dwPid, i);
+        tempPath = pszTarget;
+        tempPath.Cat(szSuffix);
+        DWORD dwErr;
+        int rc;
+        if (IsEncrypted())
+        {
+            rc = m_ef.Open(tempPath, GENERIC_WRITE, 0, CREATE_NEW);
+            dwErr = static_cast<DWORD>(rc);
+            if (rc == ERROR_OK)
+                return 1;
+        }
+        else
+        {
+            rc = Open(tempPath, GENERIC_WRITE, 0, CREATE_NEW);
+            dwErr = GetLastError();
+            if (rc == 1)
+                return 1;
+        }
+        if (dwErr == ERROR_FILE_EXISTS || dwErr == ERROR_ALREADY_EXISTS)
+            continue;     // left by an earlier run: take the next name
+        tempPath.Clear(); // not ours: never to be removed
+        if (IsEncrypted())
+        {
+            GPTRACE(TRACE_WARNING, L"[%s] ！m_ef.Open(%s)\u3000｛%s｝", FN, tempPath.c_str(),
+                    GpErrText(static_cast<int>(dwErr)));
+            rc = -3;
+        }
+        else
+        {
+            GPTRACE(TRACE_WARNING, L"[%s] ！Open(%s) ret=%d.\u3000｛%s｝", FN, tempPath.c_str(), rc,
+                    GpErrText(static_cast<int>(dwErr)));
+        }
+        SetLastError(dwErr);
+        return rc;
+    }
+    GPTRACE(TRACE_WARNING, L"[%s] ！Open(%s) ret=%d.\u3000｛%s｝", FN, tempPath.c_str(), -3,
+            GpErrText(ERROR_FILE_EXISTS));
+    tempPath.Clear();
+    SetLastError(ERROR_FILE_EXISTS);
+    return -3;
+}
+
+int JsonFile::Save()
+{
+    static const wchar_t* const FN = L"JsonFile::Save";
+    VString target;
+    if (IsEncrypted())
+    {
+        if (m_ef.m_strPath.IsEmpty())
+        {
+            GPTRACE(TRACE_ERROR, L"[%s] ！m_strPath.", FN);
+            SetLastError(ERROR_BAD_PATHNAME);
+            return -3;
+        }
+        target = m_ef.m_strPath;
+    }
+    else
+    {
+        Close();
+        target = m_strPath;
+        if (target.IsEmpty())
+        {
+            GPTRACE(TRACE_WARNING, L"[%s] ！Open(%s) ret=%d.\u3000｛%s｝", FN, L"", -3,
+                    GpErrText(ERROR_PATH_NOT_FOUND));
+            SetLastError(ERROR_PATH_NOT_FOUND);
+            return -3;
+        }
+    }
+
+    // Never write over the file itself: a stop half-way would leave it truncated. The new
+    // content goes to a file of its own in the same folder and takes the old one's place at once.
+    VString savedPlain(m_strPath);
+    VString tempPath;
+    int rc = WriteTemp(target, tempPath);
+    if (rc == 1)
+    {
+        VString text;
+        m_nIndent = 0;
+        WriteObject(&m_root, text);
+        rc = Write(text);
+        HANDLE hOut = IsEncrypted() ? m_ef.m_hFile : m_hFile;
+        if (rc == 1 && !FlushFileBuffers(hOut))
+        {
+            DWORD dwErr = GetLastError();
+            GPTRACE(TRACE_ERROR, L"[%s] ！FlushFileBuffers(%s)\u3000｛%s｝", FN, tempPath.c_str(),
+                    GpErrText(static_cast<int>(dwErr)));
+            SetLastError(dwErr);
+            rc = -3;
+        }
+    }
+    DWORD dwErr = GetLastError();
+    Close();
+    // The document stays bound to its own file, not to the temporary one.
+    m_strPath = savedPlain;
+    if (IsEncrypted())
+        m_ef.m_strPath = target;
+    if (rc != 1)
+    {
+        if (!tempPath.IsEmpty())
+            DeleteFileW(tempPath);
+        SetLastError(dwErr);
+        return rc;
+    }
+    if (!ReplaceTarget(tempPath, target))
+    {
+        dwErr = GetLastError();
+        GPTRACE(TRACE_ERROR, L"[%s] ！MoveFileEx(%s)\u3000｛%s｝", FN, target.c_str(),
+                GpErrText(static_cast<int>(dwErr)));
+        DeleteFileW(tempPath);
+        SetLastError(dwErr);
+        return -3;
+    }
+    return 1;
+}

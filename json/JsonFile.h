@@ -1,0 +1,52 @@
+#pragma once
+#include <windows.h>
+
+#include "common/VString.h"
+#include "enc/EncFile.h"
+#include "json/JsonValue.h"
+
+// Deepest nesting of objects and arrays the parser accepts; deeper text is refused instead of
+// running the stack out.
+constexpr int JSON_MAX_DEPTH = 512;
+
+// A JSON document bound to a file: an encrypted container (m_ef with a version set, the default)
+// or a plain UTF-16LE text with a byte-order mark (m_ef.m_nEncVersion set to 0 by the owner).
+// Results: 1 for success, negative codes with the thread's last error set.
+class JsonFile
+{
+public:
+    JsonFile();
+    virtual ~JsonFile();
+    JsonFile(const JsonFile&) = delete;
+    JsonFile& operator=(const JsonFile&) = delete;
+
+    int Load(const wchar_t* pszPath);
+    // Replaces the file of the last Load or Open in one step; the old content stays on failure.
+    int Save();
+    int Open(const wchar_t* pszPath, DWORD dwDesiredAccess, DWORD dwShareMode, DWORD dwCreationDisposition);
+    int Read();
+    int Write(VString& text);
+    void Close();
+
+    bool IsEncrypted() const { return m_ef.m_nEncVersion != 0; }
+
+    // Text form (JsonParser.cpp, JsonWriter.cpp).
+    int Parse(const wchar_t* pszText);
+    int ParseValue(const wchar_t*& p, JsonValueT* pValue);
+    int ParseObject(const wchar_t*& p, JsonObjectT* pObj);
+    int ParseArray(const wchar_t*& p, JsonArrayT* pArr);
+    int WriteObject(const JsonObjectT* pObj, VString& out);
+    int WriteArray(const JsonArrayT* pArr, VString& out);
+    int WriteValue(const JsonValueT* pValue, VString& out);
+
+    JsonObjectT m_root;
+    int m_nIndent = 0;
+    VString m_strPath;
+    HANDLE m_hFile = INVALID_HANDLE_VALUE;
+    EncFile m_ef;
+
+private:
+    void AppendIndented(VString& out, const wchar_t* pszText);
+    int WriteTemp(const wchar_t* pszTarget, VString& tempPath);
+    int m_nDepth = 0; // objects and arrays open in the running parse
+};

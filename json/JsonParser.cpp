@@ -1,0 +1,315 @@
+// The lenient text parser: it looks for the structure it needs and skips what it does not
+// understand between values. No step reads past the terminating zero.
+#include <climits>
+#include <string.h>
+#include <wchar.h>
+
+#include "common/GpTrace.h"
+#include "json/JsonFile.h"
+
+namespace
+{
+bool IsSpace(wchar_t c)
+{
+    return c == L' ' || c == L'\t' || c == L'\n' || c == L'\r';
+}
+
+bool IsNumberChar(wchar_t c)
+{
+    return c != L'\0' && wcschr(L"+-.0123456789Ee", c) != nullptr;
+}
+
+// Characters from pStart to p, or -3 when the count does not fit.
+int Consumed(const wchar_t* pStart, const wchar_t* p)
+{
+    ptrdiff_t n = p - pStart;
+    return n > INT_MAX ? -3 : static_cast<int>(n);
+}
+
+void AppendN(VString& out, const wchar_t* psz, size_t n)
+{
+    if (n == 0)
+        return;
+    int nCur = out.GetLength();
+    if (n > static_cast<size_t>(INT_MAX / 2 - nCur) || !out.Alloc(nCur + static_cast<int>(n), false))
+        return;
+    wchar_t* pBuf = out.GetBuffer();
+    memcpy(pBuf + nCur, psz, n * sizeof(wchar_t));
+    pBuf[nCur + n] = L'\0';
+}
+
+// True when p starts with pszWord, letters compared without regard to case.
+bool MatchNoCase(const wchar_t* p, const wchar_t* pszWord)
+{
+    for (; *pszWord != L'\0'; p++, pszWord++)
+    {
+        if (*p == L'\0' || towlower(*p) != *pszWord)
+            return false;
+    }
+    return true;
+}
+
+// At "//" or "/*": moves p past the comment ("//" stops on the line feed) and answers true.
+bool SkipComment(const wchar_t*& p)
+{
+    if (p[0] != L'/')
+        return false;
+    if (p[1] == L'/')
+    {
+        for (p += 2; *p != L'\0' && *p != L'\n'; p++)
+        {
+        }
+        return true;
+    }
+    if (p[1] == L'*')
+    {
+        for (p += 2; *p != L'\0' && !(p[0] == L'*' && p[1] == L'/'); p++)
+        {
+        }
+        if (*p != L'\0')
+            p += 2;
+        return true;
+    }
+    return false;
+}
+
+// p just after the opening quote. Escapes are kept as written; strings separated only by blanks
+// are joined. Leaves p on the last closing quote, or on the terminator.
+void ParseString(const wchar_t*& p, VString& out)
+{
+    for (;;)
+    {
+        const wchar_t* pStart = p;
+        while (*p != L'"' && *p != L'\0')
+        {
+            if (*p == L'\\' && p[1] != L'\0')
+                p++;
+            p++;
+        }
+        AppendN(out, pStart, static_cast<size_t>(p - pStart));
+        if (*p == L'\0')
+            return;
+        const wchar_t* q = p + 1;
+        while (*q == L' ')
+            q++;
+        if (*q != L'"')
+            return;
+        p = q + 1;
+    }
+}
+
+// Moves p to the next ',', ']' or '}' outside comments, or to the terminator.
+void SkipToDelimiter(const wchar_t*& p)
+{
+    while (*p != L'\0' && *p != L',' && *p != L']' && *p != L'}')
+    {
+        if (!SkipComment(p))
+            p++;
+    }
+}
+} // namespace
+
+int JsonFile::Parse(const wchar_t* pszText)
+{
+    static const wchar_t* const FN = L"JsonFile::Parse";
+    m_root.Clear();
+    if (pszText == nullptr || pszText[0] == L'\0')
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] ！ISVALID_PSTR\u3000for <%s>", FN, pszText != nullptr ? pszText : L"");
+        return -3;
+    }
+    const wchar_t* p = pszText;
+    while (*p != L'\0' && *p != L'{')
+        p++;
+    if (*p == L'\0')
+        return Consumed(pszText, p); // no object: an empty document
+    m_nDepth = 1;
+    int rc = ParseObject(p, &m_root);
+    m_nDepth = 0;
+    if (rc < 0)
+        return rc;
+    return Consumed(pszText, p);
+}
+
+int JsonFile::ParseObject(const wchar_t*& p, JsonObjectT* pObj)
+{
+    static const wchar_t* const FN = L"JsonFile::ParseObject";
+    const wchar_t* pStart = p;
+    while (*p != L'}' && *p != L'\0')
+    {
+        if (*p == L'"')
+        {
+            JsonEelementT* pElem = new JsonEelementT;
+            p++;
+            ParseString(p, pElem->key);
+            while (*p != L'\0' && *p != L':')
+                p++;
+            if (*p == L'\0')
+            {
+                delete pElem;
+                break;
+            }
+            pElem->value = new JsonValueT;
+            p++;
+            int rc = ParseValue(p, pElem->value);
+            if (rc < 0)
+            {
+                GPTRACE(TRACE_ERROR, L"[%s] ParseValue rc=%d val=<%s> next=<%s>", FN, rc,
+                        pElem->value->m_str.c_str(), p);
+                delete pElem;
+                return -406;
+            }
+            if (pObj->Add(pElem) < 0)
+                delete pElem; // refused (no value before the end of the text): not an error here
+            if (*p == L'}')
+                return Consumed(pStart, p);
+            if (*p == L'\0')
+                break;
+        }
+        p++;
+    }
+    return Consumed(pStart, p);
+}
+
+int JsonFile::ParseValue(const wchar_t*& p, JsonValueT* pValue)
+{
+    static const wchar_t* const FN = L"JsonFile::ParseValue";
+    const wchar_t* pStart = p;
+    for (;;)
+    {
+        while (IsSpace(*p))
+            p++;
+        if (*p != L'/')
+            break;
+        if (!SkipComment(p))
+        {
+            p++;
+            if (*p != L'\0')
+                p++;
+        }
+    }
+
+    wchar_t c = *p;
+    if (c == L'\0')
+        return Consumed(pStart, p); // the text ended before a value: it stays unset
+    if (c == L'"')
+    {
+        pValue->m_nType = JT_STRING;
+        p++;
+        ParseString(p, pValue->m_str);
+    }
+    else if (c == L'-' || (c >= L'0' && c <= L'9'))
+    {
+        pValue->m_nType = JT_LITERAL;
+        const wchar_t* pRun = p;
+        while (IsNumberChar(*p))
+            p++;
+        AppendN(pValue->m_str, pRun, static_cast<size_t>(p - pRun));
+        p--;
+    }
+    else if (c == L't' || c == L'f')
+    {
+        pValue->m_nType = JT_LITERAL;
+        const wchar_t* pszWord = MatchNoCase(p, L"true")    ? L"true"
+                                 : MatchNoCase(p, L"false") ? L"false"
+                                                            : nullptr;
+        if (pszWord == nullptr)
+        {
+            GPTRACE(TRACE_ERROR, L"[%s] return code:%d next=<%s>", FN, -3, p);
+            return -337;
+        }
+        pValue->m_str = pszWord;
+        p += wcslen(pszWord) - 1;
+    }
+    else if (c == L'n')
+    {
+        pValue->m_nType = JT_LITERAL;
+        if (!MatchNoCase(p, L"null"))
+        {
+            GPTRACE(TRACE_ERROR, L"[%s] return code:%d next=<%s>", FN, -3, p);
+            return -348;
+        }
+        pValue->m_str = L"null";
+        p += 3;
+    }
+    else if (c == L'[' || c == L'{')
+    {
+        bool bArray = (c == L'[');
+        int nFail = bArray ? -310 : -298;
+        if (m_nDepth >= JSON_MAX_DEPTH)
+        {
+            GPTRACE(TRACE_ERROR, L"[%s] ！入れ子が深すぎます。 max=%d p=<%s>", FN, JSON_MAX_DEPTH, p);
+            return nFail;
+        }
+        p++;
+        m_nDepth++;
+        int rc;
+        if (bArray)
+        {
+            JsonArrayT* pArr = new JsonArrayT;
+            pValue->m_nType = JT_ARRAY;
+            pValue->m_pChild = pArr;
+            rc = ParseArray(p, pArr);
+            if (rc < 0)
+                GPTRACE(TRACE_ERROR, L"[%s] ParseArray rc=%d p=<%s>", FN, rc, p);
+        }
+        else
+        {
+            JsonObjectT* pObj = new JsonObjectT;
+            pValue->m_nType = JT_OBJECT;
+            pValue->m_pChild = pObj;
+            rc = ParseObject(p, pObj);
+            if (rc < 0)
+                GPTRACE(TRACE_ERROR, L"[%s] ParseObject rc=%d p=<%s>", FN, rc, p);
+        }
+        m_nDepth--;
+        if (rc < 0)
+        {
+            if (bArray)
+                delete static_cast<JsonArrayT*>(pValue->m_pChild);
+            else
+                delete static_cast<JsonObjectT*>(pValue->m_pChild);
+            pValue->m_pChild = nullptr;
+            pValue->m_nType = JT_INVALID;
+            return nFail;
+        }
+    }
+    else
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] 不正な開始文字 *p=<%c> p=<%s>", FN, c, p);
+        pValue->m_nType = JT_INVALID;
+        return -358;
+    }
+
+    // p stands on the value's last character (or the terminator of an unterminated one).
+    if (*p != L'\0')
+        p++;
+    SkipToDelimiter(p);
+    return Consumed(pStart, p);
+}
+
+int JsonFile::ParseArray(const wchar_t*& p, JsonArrayT* pArr)
+{
+    static const wchar_t* const FN = L"JsonFile::ParseArray";
+    const wchar_t* pStart = p;
+    while (*p != L']' && *p != L'\0')
+    {
+        if (IsSpace(*p))
+        {
+            p++;
+            continue;
+        }
+        JsonValueT* pValue = new JsonValueT;
+        int rc = ParseValue(p, pValue);
+        if (rc < 0)
+        {
+            GPTRACE(TRACE_ERROR, L"[%s] ParseValue=%d. for <%s>", FN, rc, p);
+            delete pValue;
+            return -259;
+        }
+        if (*p == L',')
+            p++;
+        pArr->Add(pValue);
+    }
+    return Consumed(pStart, p);
+}
