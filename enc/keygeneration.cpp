@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <utility>
+
 #include "common/GpErrorText.h"
 #include "common/GpTrace.h"
 
@@ -28,40 +30,33 @@ int RefusePwdLen(const wchar_t* pszName, int nPwdLen, int nCode)
 }
 } // namespace
 
-bool CalcHmac(const BYTE* pKey, int nKeyLen, const BYTE* pData, int nDataLen, BYTE* pOut, int* pOutLen,
-              GpCryptProv* pProv)
+void HmacSession::ForgetKey()
 {
-    static const wchar_t FN[] = L"CalcHmac";
-    *pOutLen = HMAC_SHA1_LEN;
-    if (nKeyLen < 0 || nDataLen < 0)
-    {
-        GPTRACE(TRACE_ERROR, L"[%s] ！keyLen = %d, dataLen = %d.", FN, nKeyLen, nDataLen);
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return false;
-    }
+    m_key.Reset();
+    if (m_bytes.IsValid() && m_nBytes > 0)
+        SecureZeroMemory(m_bytes.Get(), static_cast<SIZE_T>(m_nBytes));
+    m_bytes.Reset();
+    m_nBytes = -1;
+}
 
-    // Declared in the reverse order of release: hash, key, context, blob.
-    GpHeapBlock blob;
-    GpCryptProv ownProv;
-    GpCryptProv& prov = (pProv != nullptr) ? *pProv : ownProv;
-    GpCryptKey key;
-    GpCryptHash hash;
-    DWORD dwErr = 0;
+namespace
+{
+bool SameKey(const HmacSession& s, const BYTE* pKey, int nKeyLen)
+{
+    return s.m_key.IsValid() && s.m_nBytes == nKeyLen &&
+           (nKeyLen == 0 || memcmp(s.m_bytes.Get(), pKey, static_cast<size_t>(nKeyLen)) == 0);
+}
 
-    if (!prov.IsValid() &&
-        !CryptAcquireContextW(prov.Put(), nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
-    {
-        dwErr = GetLastError();
-        TraceKept(L"[%s] ！CryptAcquireContext\u3000｛%s｝", FN, dwErr);
-        return false;
-    }
-
+// Imports pKey as HMAC key into the session: a plain-text key blob of key length + 12 bytes.
+bool ImportHmacKey(const wchar_t* pszName, HmacSession& s, const BYTE* pKey, int nKeyLen)
+{
+    s.ForgetKey();
     const DWORD cbBlob = sizeof(BLOBHEADER) + sizeof(DWORD) + static_cast<DWORD>(nKeyLen);
-    blob.Reset(HeapAlloc(GetProcessHeap(), 0, cbBlob));
-    if (!blob.IsValid())
+    GpHeapBlock blob(HeapAlloc(GetProcessHeap(), 0, cbBlob));
+    GpHeapBlock copy(HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(nKeyLen) + 1));
+    if (!blob.IsValid() || !copy.IsValid())
     {
-        dwErr = ERROR_NOT_ENOUGH_MEMORY;
-        TraceKept(L"[%s] ！CryptImportKey\u3000｛%s｝", FN, dwErr);
+        TraceKept(L"[%s] ！CryptImportKey\u3000｛%s｝", pszName, ERROR_NOT_ENOUGH_MEMORY);
         return false;
     }
     BYTE* pBlob = static_cast<BYTE*>(blob.Get());
@@ -74,18 +69,50 @@ bool CalcHmac(const BYTE* pKey, int nKeyLen, const BYTE* pData, int nDataLen, BY
     memcpy(pBlob, &hdr, sizeof(hdr));
     memcpy(pBlob + sizeof(hdr), &dwKeyLen, sizeof(dwKeyLen));
     if (nKeyLen > 0)
+    {
         memcpy(pBlob + sizeof(hdr) + sizeof(dwKeyLen), pKey, dwKeyLen);
-
+        memcpy(copy.Get(), pKey, dwKeyLen);
+    }
     // CRYPT_IPSEC_HMAC_KEY admits HMAC keys longer than 16 bytes.
-    BOOL bOk = CryptImportKey(prov.Get(), pBlob, cbBlob, 0, CRYPT_IPSEC_HMAC_KEY, key.Put());
-    dwErr = GetLastError();
+    BOOL bOk = CryptImportKey(s.m_prov.Get(), pBlob, cbBlob, 0, CRYPT_IPSEC_HMAC_KEY, s.m_key.Put());
+    DWORD dwErr = GetLastError();
     SecureZeroMemory(pBlob, cbBlob);
     if (!bOk)
     {
-        TraceKept(L"[%s] ！CryptImportKey\u3000｛%s｝", FN, dwErr);
+        SecureZeroMemory(copy.Get(), static_cast<SIZE_T>(nKeyLen) + 1);
+        TraceKept(L"[%s] ！CryptImportKey\u3000｛%s｝", pszName, dwErr);
         return false;
     }
-    if (!CryptCreateHash(prov.Get(), CALG_HMAC, key.Get(), 0, hash.Put()))
+    s.m_bytes = std::move(copy);
+    s.m_nBytes = nKeyLen;
+    return true;
+}
+} // namespace
+
+bool CalcHmac(const BYTE* pKey, int nKeyLen, const BYTE* pData, int nDataLen, BYTE* pOut, int* pOutLen,
+              HmacSession* pSession)
+{
+    static const wchar_t FN[] = L"CalcHmac";
+    *pOutLen = HMAC_SHA1_LEN;
+    if (nKeyLen < 0 || nDataLen < 0)
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] ！keyLen = %d, dataLen = %d.", FN, nKeyLen, nDataLen);
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    HmacSession own;
+    HmacSession& s = (pSession != nullptr) ? *pSession : own;
+    if (!s.m_prov.IsValid() &&
+        !CryptAcquireContextW(s.m_prov.Put(), nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
+    {
+        TraceKept(L"[%s] ！CryptAcquireContext\u3000｛%s｝", FN, GetLastError());
+        return false;
+    }
+    if (!SameKey(s, pKey, nKeyLen) && !ImportHmacKey(FN, s, pKey, nKeyLen))
+        return false;
+
+    GpCryptHash hash;
+    if (!CryptCreateHash(s.m_prov.Get(), CALG_HMAC, s.m_key.Get(), 0, hash.Put()))
     {
         TraceKept(L"[%s] ！CryptCreateHash\u3000｛%s｝", FN, GetLastError());
         return false;
@@ -105,7 +132,7 @@ bool CalcHmac(const BYTE* pKey, int nKeyLen, const BYTE* pData, int nDataLen, BY
     DWORD cbOut = HMAC_SHA1_LEN;
     if (!CryptGetHashParam(hash.Get(), HP_HASHVAL, pOut, &cbOut, 0) || cbOut != HMAC_SHA1_LEN)
     {
-        dwErr = GetLastError();
+        DWORD dwErr = GetLastError();
         if (dwErr == 0)
             dwErr = ERROR_INVALID_DATA;
         GPTRACE(TRACE_ERROR, L"[%s] ！CryptGetHashParam or outLen=%d.\u3000｛%s｝", FN, HMAC_SHA1_LEN,
@@ -114,23 +141,21 @@ bool CalcHmac(const BYTE* pKey, int nKeyLen, const BYTE* pData, int nDataLen, BY
         return false;
     }
     hash.Reset();
-    key.Reset();
-    ownProv.Reset();
-    blob.Reset();
     SetLastError(0);
     return true;
 }
 
-int KeyDerive(const BYTE* pPwd, int nPwdLen, const BYTE* pSalt, BYTE* pOut, BYTE nIndex, GpCryptProv* pProv)
+int KeyDerive(const BYTE* pPwd, int nPwdLen, const BYTE* pSalt, BYTE* pOut, BYTE nIndex,
+              HmacSession* pSession)
 {
     static const wchar_t FN[] = L"KeyDerive";
     SetLastError(0);
     if (nPwdLen < 1)
         return RefusePwdLen(FN, nPwdLen, -392);
 
-    // One context for the 1000 HMACs of this block unless the caller shares one of its own.
-    GpCryptProv ownProv;
-    GpCryptProv* pUse = (pProv != nullptr) ? pProv : &ownProv;
+    // One context and key for the 1000 HMACs of this block unless the caller shares its own.
+    HmacSession own;
+    HmacSession* pUse = (pSession != nullptr) ? pSession : &own;
 
     BYTE msg[PBKDF2_SALT_LEN + 4];
     memcpy(msg, pSalt, PBKDF2_SALT_LEN);
@@ -159,7 +184,6 @@ int KeyDerive(const BYTE* pPwd, int nPwdLen, const BYTE* pSalt, BYTE* pOut, BYTE
             pOut[k] ^= u[k];
     }
     SecureZeroMemory(u, sizeof(u));
-    ownProv.Reset();
     SetLastError(0);
     return 1;
 }
@@ -178,11 +202,12 @@ int EncDll_PBKDF2(const BYTE* pPwd, int nPwdLen, const BYTE* pSalt, BYTE* pOut, 
         return -447;
     }
 
-    GpCryptProv prov; // one provider context for the whole derivation
+    HmacSession session; // one provider context and key for the whole derivation
     int n = nOutLen / HMAC_SHA1_LEN + ((nOutLen % HMAC_SHA1_LEN) ? 1 : 0);
     for (int i = 1; i < n; i++)
     {
-        int rc = KeyDerive(pPwd, nPwdLen, pSalt, pOut + HMAC_SHA1_LEN * (i - 1), static_cast<BYTE>(i), &prov);
+        int rc =
+            KeyDerive(pPwd, nPwdLen, pSalt, pOut + HMAC_SHA1_LEN * (i - 1), static_cast<BYTE>(i), &session);
         if (rc < 0)
         {
             TraceKeptCode(L"[%s] ！KeyDerive=%d.\u3000｛%s｝", FN, rc, GetLastError());
@@ -190,7 +215,7 @@ int EncDll_PBKDF2(const BYTE* pPwd, int nPwdLen, const BYTE* pSalt, BYTE* pOut, 
         }
     }
     BYTE last[HMAC_SHA1_LEN];
-    int rc = KeyDerive(pPwd, nPwdLen, pSalt, last, static_cast<BYTE>(n), &prov);
+    int rc = KeyDerive(pPwd, nPwdLen, pSalt, last, static_cast<BYTE>(n), &session);
     if (rc < 0)
     {
         TraceKeptCode(L"[%s] ！KeyDerive=%d.\u3000｛%s｝", FN, rc, GetLastError());
@@ -198,7 +223,6 @@ int EncDll_PBKDF2(const BYTE* pPwd, int nPwdLen, const BYTE* pSalt, BYTE* pOut, 
     }
     memcpy(pOut + HMAC_SHA1_LEN * (n - 1), last, static_cast<size_t>(nOutLen - HMAC_SHA1_LEN * (n - 1)));
     SecureZeroMemory(last, sizeof(last));
-    prov.Reset();
     SetLastError(0);
     return 1;
 }

@@ -11,17 +11,35 @@ constexpr int HMAC_SHA1_LEN = 20;
 // The block index travels as one byte.
 constexpr int PBKDF2_MAX_OUT = 255 * HMAC_SHA1_LEN;
 
-// HMAC-SHA1 of pData under pKey into pOut (20 bytes); *pOutLen becomes 20. pProv, when given, is
-// a provider context shared by the HMACs of one derivation: acquired by the first call that finds
-// it empty and released by its owner. Without it every call acquires and releases its own.
-// false on failure, with the failing call's error as the thread's last error (0 on success).
+// What the HMACs of one derivation share: the provider context and the HMAC key imported from
+// the pass phrase. A context per HMAC costs about half a millisecond, 2000 times per key.
+// Filled by the first CalcHmac that uses it; a call with another key imports that key instead.
+class HmacSession
+{
+public:
+    HmacSession() = default;
+    HmacSession(const HmacSession&) = delete;
+    HmacSession& operator=(const HmacSession&) = delete;
+    ~HmacSession() { ForgetKey(); }
+
+    void ForgetKey();
+
+    GpCryptProv m_prov;
+    GpCryptKey m_key;    // released before the context
+    GpHeapBlock m_bytes; // copy of the key bytes that m_key holds
+    int m_nBytes = -1;
+};
+
+// HMAC-SHA1 of pData under pKey into pOut (20 bytes); *pOutLen becomes 20. Without a session every
+// call acquires and releases its own context and key. false on failure, with the failing call's
+// error as the thread's last error (0 on success).
 bool CalcHmac(const BYTE* pKey, int nKeyLen, const BYTE* pData, int nDataLen, BYTE* pOut, int* pOutLen,
-              GpCryptProv* pProv = nullptr);
+              HmacSession* pSession = nullptr);
 
 // PBKDF2 block nIndex (1..255) into pOut (20 bytes). 1, or -392 (pass-phrase length below 1),
 // -409 / -422 (first / later HMAC failed).
 int KeyDerive(const BYTE* pPwd, int nPwdLen, const BYTE* pSalt, BYTE* pOut, BYTE nIndex,
-              GpCryptProv* pProv = nullptr);
+              HmacSession* pSession = nullptr);
 
 // nOutLen bytes of PBKDF2 output. 1, or -447 (bad length), -474 / -488 (a block failed).
 int EncDll_PBKDF2(const BYTE* pPwd, int nPwdLen, const BYTE* pSalt, BYTE* pOut, int nOutLen);

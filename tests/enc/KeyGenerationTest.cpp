@@ -98,7 +98,8 @@ TEST(KeyDerive, SecondBlockContinuesTheOutput)
     EXPECT_EQ(Hex("F940E7D05077F4EC30D5C3CD"), std::vector<BYTE>(block, block + 12));
 }
 
-// RFC 2202 test cases 1 and 6 (a key longer than the block), alone and with a shared context.
+// RFC 2202 test cases 1 and 6 (a key longer than the block), alone and in one session, whose
+// second key must replace the first.
 TEST(CalcHmac, Rfc2202)
 {
     struct Case
@@ -109,21 +110,22 @@ TEST(CalcHmac, Rfc2202)
         {std::vector<BYTE>(80, 0xAA), Bytes("Test Using Larger Than Block-Size Key - Hash Key First"),
          Hex("aa4ae5e15272d00e95705637ce8a3b55ed402112")},
     };
-    GpCryptProv shared;
+    HmacSession shared;
     for (const Case& c : cases)
     {
-        for (GpCryptProv* pProv : {static_cast<GpCryptProv*>(nullptr), &shared})
+        for (HmacSession* pSession : {static_cast<HmacSession*>(nullptr), &shared})
         {
             BYTE mac[20] = {};
             int nLen = 0;
             EXPECT_TRUE(CalcHmac(c.key.data(), static_cast<int>(c.key.size()), c.data.data(),
-                                 static_cast<int>(c.data.size()), mac, &nLen, pProv));
+                                 static_cast<int>(c.data.size()), mac, &nLen, pSession));
             EXPECT_EQ(20, nLen);
             EXPECT_EQ(0u, GetLastError());
             EXPECT_EQ(c.mac, std::vector<BYTE>(mac, mac + 20));
         }
     }
-    EXPECT_TRUE(shared.IsValid()); // kept for the next HMAC of the same derivation
+    EXPECT_TRUE(shared.m_prov.IsValid()); // kept for the next HMAC of the same derivation
+    EXPECT_EQ(80, shared.m_nBytes);
 }
 
 TEST(KeyGeneration, RefusesEmptyPassPhrase)
