@@ -3,6 +3,7 @@
 #include <stdint.h>
 #include <string.h>
 #include <time.h>
+#include <wchar.h>
 
 #include "common/GpErrorText.h"
 #include "common/GpHandles.h"
@@ -39,9 +40,29 @@ bool IsSep(wchar_t c)
     return c == L'\\' || c == L'/';
 }
 
-// A relative path that stays inside the destination: not empty, not rooted, no drive, device or
-// stream colon, and no component that climbs out (Win32 drops trailing dots and blanks, so
-// "... " climbs as well as "..").
+// A component that names a legacy device (CON, NUL, COM1, "aux.txt", ...): Win32 opens the
+// device in any folder instead of a file in the destination.
+bool IsDeviceName(const wchar_t* pStart, const wchar_t* pEnd)
+{
+    static const wchar_t* const s_names[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+    const wchar_t* pBase = pStart;
+    while (pBase < pEnd && *pBase != L'.')
+        pBase++;
+    while (pBase > pStart && pBase[-1] == L' ')
+        pBase--;
+    size_t n = static_cast<size_t>(pBase - pStart);
+    for (const wchar_t* pszName : s_names)
+    {
+        if (n == wcslen(pszName) && _wcsnicmp(pStart, pszName, n) == 0)
+            return true;
+    }
+    return n == 4 && (_wcsnicmp(pStart, L"COM", 3) == 0 || _wcsnicmp(pStart, L"LPT", 3) == 0) &&
+           pStart[3] >= L'1' && pStart[3] <= L'9';
+}
+
+// A relative path that stays inside the destination: not empty, not rooted, no drive or stream
+// colon, no device name, and no component that climbs out (Win32 drops trailing dots and blanks,
+// so "... " climbs as well as "..").
 bool IsSafeRelPath(const wchar_t* psz)
 {
     if (psz == nullptr || psz[0] == L'\0' || IsSep(psz[0]) || wcschr(psz, L':') != nullptr)
@@ -60,7 +81,7 @@ bool IsSafeRelPath(const wchar_t* psz)
                 else if (*q != L' ')
                     bOnlyDots = false;
             }
-            if (bOnlyDots && nDots >= 2)
+            if ((bOnlyDots && nDots >= 2) || IsDeviceName(pStart, p))
                 return false;
             if (*p == L'\0')
                 return true;

@@ -11,8 +11,9 @@
 // result, a Windows error code (2 missing archive, 206 path too long, 80 output file exists, ...)
 // or a negative code of the step that failed. Codes of the checks that guard the destination:
 //   ZEXP_ERR_UNSAFE_PATH   -664  the entry's path is absolute, has a drive letter, a "\\?\" or
-//                                network prefix, a ".." component, a colon, or is empty: it would
-//                                leave the destination (the agent writes with system rights)
+//                                network prefix, a ".." component, a colon or a device name
+//                                (CON, NUL, COM1, ...), or is empty: it would write outside the
+//                                destination (the agent writes with system rights)
 //   ZEXP_ERR_NAME_TOO_LONG -626  stored name of 260 bytes or more and no extra-record path
 //   ZEXP_ERR_CRC           -606  the entry's data do not match its stored CRC
 //   ZEXP_ERR_SIZE          -607  the entry's data are shorter than its stored size

@@ -52,15 +52,15 @@ protected:
     std::vector<DWORD> m_sleeps;
 };
 
+// The file's last-write time in local time, with the daylight rule of that date.
 SYSTEMTIME LocalWriteTime(const std::wstring& path)
 {
-    SYSTEMTIME st = {};
+    SYSTEMTIME utc = {}, local = {};
     WIN32_FILE_ATTRIBUTE_DATA fad;
-    FILETIME local;
     if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &fad) &&
-        FileTimeToLocalFileTime(&fad.ftLastWriteTime, &local))
-        FileTimeToSystemTime(&local, &st);
-    return st;
+        FileTimeToSystemTime(&fad.ftLastWriteTime, &utc))
+        SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local);
+    return local;
 }
 
 DWORD Attributes(const std::wstring& path)
@@ -194,6 +194,19 @@ TEST_F(ExpandTest, MissingArchiveAndOverlongPaths)
     EXPECT_EQ(ERROR_BAD_PATHNAME, ZLibExpand(L"", m_dest.c_str()));
 }
 
+TEST_F(ExpandTest, ArchiveLockedThroughoutFailsWithTheLastOpenError)
+{
+    ASSERT_EQ(0, Build({File("a.txt", "a")}));
+    HANDLE hLock = CreateFileW(m_zip.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hLock);
+    TraceCapture capture;
+    EXPECT_EQ(ERROR_SHARING_VIOLATION, ZLibExpand(m_zip.c_str(), m_dest.c_str()));
+    CloseHandle(hLock);
+    EXPECT_EQ(std::vector<DWORD>(10, 1000), m_sleeps);
+    EXPECT_TRUE(capture.WaitFor(L"[ZLibExpand] ！unzOpen2_64\u3000｛"));
+    EXPECT_FALSE(FileExists(m_dest));
+}
+
 TEST_F(ExpandTest, NotAnArchive)
 {
     ASSERT_TRUE(WriteFileBytes(m_zip, "this is no zip file"));
@@ -224,6 +237,10 @@ TEST_F(ExpandTest, EntryPathsThatWouldLeaveTheDestinationAreRefused)
         {"\\\\?\\C:\\escaped.txt", nullptr},
         {"a.txt:stream", nullptr},
         {"", nullptr},
+        {"sub/CON", nullptr},
+        {"nul.txt", nullptr},
+        {"a/Com1 .log", nullptr},
+        {"fine.txt", L"sub\\LPT9"},
         {"fine.txt", L"..\\escaped.txt"},
         {"fine.txt", L"sub\\..\\..\\escaped.txt"},
         {"fine.txt", L"\\escaped.txt"},
@@ -260,11 +277,13 @@ TEST_F(ExpandTest, EntryPathsThatWouldLeaveTheDestinationAreRefused)
 
 TEST_F(ExpandTest, DotsInsideNamesAreNotEscapes)
 {
-    ASSERT_EQ(0, Build({File("a/..b/c..txt", "1"), File("..x/y", "2"), File("./z.txt", "3")}));
+    ASSERT_EQ(0, Build({File("a/..b/c..txt", "1"), File("..x/y", "2"), File("./z.txt", "3"),
+                        File("console/com10.txt", "4")}));
     EXPECT_EQ(ERROR_OK, ZLibExpand(m_zip.c_str(), m_dest.c_str()));
     EXPECT_EQ("1", ReadFileBytes(m_dest + L"\\a\\..b\\c..txt"));
     EXPECT_EQ("2", ReadFileBytes(m_dest + L"\\..x\\y"));
     EXPECT_EQ("3", ReadFileBytes(m_dest + L"\\z.txt"));
+    EXPECT_EQ("4", ReadFileBytes(m_dest + L"\\console\\com10.txt"));
 }
 
 TEST_F(ExpandTest, StoredNamesOf260BytesOrMore)
