@@ -25,6 +25,10 @@ BOOL LumoAgentApp::InitInstance()
     CWinAppEx::InitInstance();
 
     SetRunMode();
+    if (IsDuplicate())
+        return FALSE;
+    if (!GetPatchPath())
+        return FALSE;
 
     if (m_bAgent)
     {

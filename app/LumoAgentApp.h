@@ -6,6 +6,8 @@
 
 constexpr int LUMO_PATH_CCH = 260;
 
+struct PatchFileInfo;
+
 // The application object: one per process. Its start-up hook runs the whole road of the chosen
 // mode; a failing step stores the exit code and its extended information and the road stops.
 class LumoAgentApp : public CWinAppEx
@@ -21,6 +23,16 @@ public:
 
     // With /CheckLog: waits until the client has sent its pending logs.
     BOOL LogCheck();
+
+    // Patch expansion and verification against its configuration.
+    BOOL ExpandPatch(VString strPatchCopy, VString strUpdateDir);
+    BOOL GetPatchInfo(const wchar_t* pszWorkDir, PatchFileInfo& info);
+    BOOL PatchInfoCheck(const wchar_t* pszInnerZip, const PatchFileInfo& info);
+
+    // Installer run, status record and restart offer (the end of the agent road).
+    BOOL StartUpdate(const wchar_t* pszInstaller);
+    void WriteUpdateStatus(DWORD dwStatus);
+    BOOL OsReboot();
 
     // Caption of every message box of the updater.
     static const wchar_t* const CAPTION;

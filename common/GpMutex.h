@@ -1,0 +1,20 @@
+#pragma once
+#include <windows.h>
+
+// A machine-wide named mutex ("Global\<name>.Mutex") that every account may open. It is never
+// acquired: its existence is the signal, for as long as some wrapper holds a handle to it.
+class GpMutex
+{
+public:
+    GpMutex() = default;
+    virtual ~GpMutex();
+    GpMutex(const GpMutex&) = delete;
+    GpMutex& operator=(const GpMutex&) = delete;
+
+    // ERROR_OK created, ERROR_NON opened an existing one, 0 a handle is already held,
+    // -44 / -53 security descriptor, -71 CreateMutex failed.
+    int Create(const wchar_t* pszName);
+
+    HANDLE m_hMutex = nullptr;
+    DWORD m_dwLastError = 0;
+};

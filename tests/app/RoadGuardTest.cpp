@@ -1,0 +1,389 @@
+// Named objects, the agent's single-instance guard with its start-up signal, and patch
+// discovery, in process and with real LumoAgent.exe processes.
+#include <gtest/gtest.h>
+
+#include <aclapi.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/LumoAgentApp.h"
+#include "common/GpEvent.h"
+#include "common/GpMutex.h"
+#include "common/GpResult.h"
+#include "tests/support/TestUtil.h"
+#include "tests/support/TraceCapture.h"
+
+using namespace lumotest;
+
+namespace
+{
+std::wstring UniqueName(const wchar_t* stem)
+{
+    static int counter = 0;
+    return stem + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++counter);
+}
+
+std::wstring AgentCommand(const std::wstring& args)
+{
+    return Quote(BinPath(L"LumoAgent.exe")) + L" " + args;
+}
+
+bool HasRecord(const TraceCapture& cap, DWORD pid, const std::wstring& text)
+{
+    for (const auto& r : cap.RecordsOf(pid))
+        if (r.message.find(text) != std::wstring::npos)
+            return true;
+    return false;
+}
+
+// A service whose pipe accepts one call and then answers nothing until released: an agent that
+// has won the guard waits there, in its logout step.
+class StalledService
+{
+public:
+    StalledService()
+    {
+        m_hPipe = CreateNamedPipeW(L"\\\\.\\pipe\\QvDlp_SvrTransComm", PIPE_ACCESS_DUPLEX,
+                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096, 4096, 0,
+                                   nullptr);
+        m_hRelease = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        m_hConnected = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        m_thread = std::thread([this] {
+            ConnectNamedPipe(m_hPipe, nullptr);
+            SetEvent(m_hConnected);
+            WaitForSingleObject(m_hRelease, 60000);
+            // Gone for good, or the agent's next call would find a busy pipe and wait forever.
+            DisconnectNamedPipe(m_hPipe);
+            CloseHandle(m_hPipe);
+        });
+    }
+    ~StalledService()
+    {
+        Release();
+        if (WaitForSingleObject(m_hConnected, 0) != WAIT_OBJECT_0)
+        {
+            // Nobody came: connect once ourselves so that the thread ends.
+            HANDLE h = CreateFileW(L"\\\\.\\pipe\\QvDlp_SvrTransComm", GENERIC_READ | GENERIC_WRITE, 0,
+                                   nullptr, OPEN_EXISTING, 0, nullptr);
+            if (h != INVALID_HANDLE_VALUE)
+                CloseHandle(h);
+        }
+        m_thread.join();
+        CloseHandle(m_hRelease);
+        CloseHandle(m_hConnected);
+    }
+    bool IsValid() const { return m_hPipe != INVALID_HANDLE_VALUE; }
+    bool WaitConnected(DWORD ms) { return WaitForSingleObject(m_hConnected, ms) == WAIT_OBJECT_0; }
+    void Release() { SetEvent(m_hRelease); }
+
+private:
+    HANDLE m_hPipe;
+    HANDLE m_hRelease;
+    HANDLE m_hConnected;
+    std::thread m_thread;
+};
+} // namespace
+
+TEST(GpMutex, SecondCreateOnTheSameWrapperIsRefused)
+{
+    GpMutex m;
+    std::wstring name = UniqueName(L"LumoTestMutex");
+    ASSERT_EQ(ERROR_OK, m.Create(name.c_str()));
+    HANDLE h = m.m_hMutex;
+    EXPECT_EQ(0, m.Create(name.c_str()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BUSY), m.m_dwLastError);
+    EXPECT_EQ(h, m.m_hMutex);
+}
+
+TEST(GpMutex, ExistingMutexGivesNonAndLivesWhileEitherHandleIsOpen)
+{
+    std::wstring name = UniqueName(L"LumoTestMutex");
+    std::wstring full = L"Global\\" + name + L".Mutex";
+    auto first = std::make_unique<GpMutex>();
+    SetLastError(ERROR_ALREADY_EXISTS); // a stale error must not pass for an existing mutex
+    ASSERT_EQ(ERROR_OK, first->Create(name.c_str()));
+
+    // Every account may open it: the access list is null.
+    PACL pDacl = reinterpret_cast<PACL>(1);
+    PSECURITY_DESCRIPTOR pSd = nullptr;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+              GetSecurityInfo(first->m_hMutex, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                              &pDacl, nullptr, &pSd));
+    EXPECT_EQ(nullptr, pDacl);
+    LocalFree(pSd);
+
+    GpMutex second;
+    EXPECT_EQ(ERROR_NON, second.Create(name.c_str()));
+    EXPECT_NE(nullptr, second.m_hMutex);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), second.m_dwLastError);
+    first.reset();
+    HANDLE h = OpenMutexW(SYNCHRONIZE, FALSE, full.c_str());
+    EXPECT_NE(nullptr, h);
+    if (h != nullptr)
+        CloseHandle(h);
+}
+
+TEST(GpEvent, OpensOnlyAnEventThatExists)
+{
+    std::wstring name = UniqueName(L"LumoTestEvent");
+    GpEvent missing;
+    EXPECT_EQ(-147, missing.Open(name.c_str()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), missing.m_dwLastError);
+    EXPECT_EQ(nullptr, missing.m_hEvent);
+
+    HANDLE hOwner = CreateEventW(nullptr, TRUE, FALSE, (L"Global\\" + name + L".Event").c_str());
+    ASSERT_NE(nullptr, hOwner);
+    GpEvent ev;
+    EXPECT_EQ(ERROR_OK, ev.Open(name.c_str()));
+    ASSERT_NE(nullptr, ev.m_hEvent);
+    HANDLE h = ev.m_hEvent;
+    EXPECT_EQ(0, ev.Open(name.c_str()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BUSY), ev.m_dwLastError);
+    EXPECT_EQ(h, ev.m_hEvent);
+    SetEvent(ev.m_hEvent);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hOwner, 0));
+    CloseHandle(hOwner);
+}
+
+TEST(SingleInstance, TwoAgentsStartedTogetherExactlyOneWins)
+{
+    TempDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir / L"QVClient_v1.zip", "PK"));
+    StalledService service;
+    ASSERT_TRUE(service.IsValid());
+    TraceCapture cap(L"QVS-Debug");
+
+    ChildProcess a, b;
+    std::wstring cmd = AgentCommand(L"/Agent /sn /p=\"QVClient_v1.zip\"");
+    ASSERT_TRUE(a.Start(cmd, dir.Path()));
+    ASSERT_TRUE(b.Start(cmd, dir.Path()));
+
+    // The winner holds the guard while it waits on the service; the loser ends at once.
+    HANDLE both[2] = {a.Handle(), b.Handle()};
+    DWORD first = WaitForMultipleObjects(2, both, FALSE, 30000);
+    ASSERT_LT(first, 2u);
+    ChildProcess& loser = (first == 0) ? a : b;
+    ChildProcess& winner = (first == 0) ? b : a;
+    EXPECT_TRUE(service.WaitConnected(30000));
+    service.Release();
+    DWORD loserCode = 0, winnerCode = 0;
+    ASSERT_TRUE(loser.Wait(0, &loserCode));
+    ASSERT_TRUE(winner.Wait(30000, &winnerCode));
+
+    EXPECT_EQ(1u, loserCode);
+    EXPECT_NE(1u, winnerCode);
+    ASSERT_TRUE(cap.WaitFor(L"[LumoAgentApp::IsDuplicate] 既に起動しています。"));
+    EXPECT_TRUE(HasRecord(cap, loser.Pid(), L"[LumoAgentApp::IsDuplicate] 既に起動しています。"));
+    EXPECT_FALSE(HasRecord(cap, winner.Pid(), L"既に起動しています。"));
+    // The loser stops before patch discovery; the winner went through it.
+    EXPECT_FALSE(HasRecord(cap, loser.Pid(), L"[LumoAgentApp::GetPatchPath]"));
+    EXPECT_TRUE(
+        HasRecord(cap, winner.Pid(), L"[LumoAgentApp::GetPatchPath] /PatchPath Param [QVClient_v1.zip]"));
+}
+
+TEST(SingleInstance, ToolModeNeverTouchesTheGuardOrTheSignal)
+{
+    GpMutex guard; // as if an agent were running
+    ASSERT_EQ(ERROR_OK, guard.Create(L"LumoAgent"));
+    HANDLE hEvent = CreateEventW(nullptr, TRUE, FALSE, L"Global\\LumoAgent12445.Event");
+    ASSERT_NE(nullptr, hEvent);
+    TempDir dir;
+    ProcessResult r = RunProcess(AgentCommand(L"/sn /sig=100 /p=\"nothere.zip\""), 30000, dir.Path());
+    ASSERT_TRUE(r.started);
+    EXPECT_EQ(3u, r.exitCode); // got as far as patch discovery
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(hEvent, 0));
+    CloseHandle(hEvent);
+}
+
+struct SigCase
+{
+    const char* name;
+    std::wstring sig;
+    int eventNumber;
+};
+
+class SignalEvent : public ::testing::TestWithParam<SigCase>
+{
+};
+
+TEST_P(SignalEvent, IsRaisedAfterTheGuardIsWon)
+{
+    const SigCase& c = GetParam();
+    std::wstring eventName = L"Global\\LumoAgent" + std::to_wstring(c.eventNumber) + L".Event";
+    HANDLE hEvent = CreateEventW(nullptr, TRUE, FALSE, eventName.c_str());
+    ASSERT_NE(nullptr, hEvent);
+    TempDir dir;
+    TraceCapture cap(L"QVS-Debug");
+    ProcessResult r = RunProcess(AgentCommand(L"/Agent /sn " + c.sig + L" /p=\"nothere.zip\""), 30000, dir.Path());
+    ASSERT_TRUE(r.started);
+    EXPECT_EQ(3u, r.exitCode);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hEvent, 0)) << lumotest::ToUtf8(eventName);
+    EXPECT_TRUE(cap.WaitFor(L"[LumoAgentApp::IsDuplicate] sig-raise rc=1."));
+    CloseHandle(hEvent);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, SignalEvent,
+    ::testing::Values(SigCase{"Plain", L"/sig=100", 12445}, SigCase{"WithRunMode", L"/sig=100 /sp", 12445},
+                      SigCase{"StopsAtBlank", L"/sig=100 /CheckLog", 12445},
+                      SigCase{"LeadingQuote", L"/sig=\"7\"", 12345},
+                      SigCase{"QuoteAfterDigits", L"/sig=42\"9", 12387}, SigCase{"NoDigits", L"/sig=", 12345},
+                      SigCase{"LongerThanTheBuffer", L"/sig=5" + std::wstring(400, L'x'), 12350}),
+    [](const ::testing::TestParamInfo<SigCase>& info) { return std::string(info.param.name); });
+
+TEST(SingleInstance, MissingSignalEventIsOnlyAWarning)
+{
+    TempDir dir;
+    TraceCapture cap(L"QVS-Debug");
+    ProcessResult r = RunProcess(AgentCommand(L"/Agent /sn /sig=100 /p=\"nothere.zip\""), 30000, dir.Path());
+    ASSERT_TRUE(r.started);
+    EXPECT_EQ(3u, r.exitCode); // went on to patch discovery
+    EXPECT_TRUE(cap.WaitFor(L"[LumoAgentApp::IsDuplicate] Event(LumoAgent12445)作成エラー rc=-147."));
+    EXPECT_TRUE(cap.WaitFor(L"[LumoAgentApp::GetPatchPath] /PatchPath Param [nothere.zip]"));
+}
+
+// Patch discovery: one table, run in process (fields and extended information) and by a real
+// agent process (exit code and trace).
+struct DiscoveryCase
+{
+    const char* name;
+    std::vector<std::wstring> files; // created in the current folder ("sub\" makes the folder)
+    std::wstring args;               // "%DIR%" stands for the current folder
+    int exitCode;                    // 0: discovery succeeded
+    int extInfo;
+    std::wstring trace;
+    std::wstring patchPath = L"";
+    std::wstring patchName = L"";
+};
+
+std::wstring Expand(std::wstring s, const std::wstring& dir)
+{
+    size_t pos = s.find(L"%DIR%");
+    if (pos != std::wstring::npos)
+        s.replace(pos, 5, dir);
+    return s;
+}
+
+class PatchDiscovery : public ::testing::TestWithParam<DiscoveryCase>
+{
+protected:
+    void SetUp() override
+    {
+        for (const auto& f : GetParam().files)
+        {
+            if (f.back() == L'\\')
+                CreateDirectoryW((m_dir / f).c_str(), nullptr);
+            else
+                ASSERT_TRUE(WriteFileBytes(m_dir / f, "PK"));
+        }
+    }
+    TempDir m_dir;
+};
+
+TEST_P(PatchDiscovery, InProcess)
+{
+    const DiscoveryCase& c = GetParam();
+    wchar_t szOld[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, szOld);
+    ASSERT_TRUE(SetCurrentDirectoryW(m_dir.Path().c_str()));
+    std::wstring cmd = Expand(c.args, m_dir.Path());
+    TraceCapture cap;
+    LumoAgentApp app;
+    app.m_lpCmdLine = cmd.c_str();
+    app.SetRunMode();
+    BOOL ok = app.GetPatchPath();
+    SetCurrentDirectoryW(szOld);
+
+    EXPECT_EQ(c.exitCode == 0, ok != 0);
+    EXPECT_EQ(c.exitCode, app.m_nExitCode);
+    EXPECT_EQ(c.extInfo, app.m_nExtInfo);
+    EXPECT_TRUE(cap.WaitFor(Expand(c.trace, m_dir.Path()))) << ToUtf8(c.trace);
+    if (c.exitCode == 0)
+    {
+        EXPECT_EQ(Expand(c.patchPath, m_dir.Path()), std::wstring(app.m_szPatchPath));
+        EXPECT_EQ(c.patchName, std::wstring(app.m_szPatchName));
+    }
+}
+
+TEST_P(PatchDiscovery, RealAgent)
+{
+    const DiscoveryCase& c = GetParam();
+    TraceCapture cap(L"QVS-Debug");
+    ProcessResult r =
+        RunProcess(AgentCommand(L"/Agent /sn " + Expand(c.args, m_dir.Path())), 30000, m_dir.Path());
+    ASSERT_TRUE(r.started);
+    if (c.exitCode != 0)
+        EXPECT_EQ(static_cast<DWORD>(c.exitCode), r.exitCode);
+    else // the road went on past discovery (no service here: it stops later)
+        EXPECT_TRUE(r.exitCode != 1 && r.exitCode != 2 && r.exitCode != 3) << r.exitCode;
+    EXPECT_TRUE(cap.WaitFor(L"[LumoAgentApp::GetPatchPath]" + Expand(c.trace, m_dir.Path())))
+        << ToUtf8(c.trace);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PatchDiscovery,
+    ::testing::Values(
+        DiscoveryCase{"NoPatch", {}, L"", 3, 2, L" ！FindFirstFile(QVClient_v*.zip) err["},
+        DiscoveryCase{"TwoPatches",
+                      {L"QVClient_v1.zip", L"QVClient_v2.zip"},
+                      L"",
+                      3,
+                      4,
+                      L" 複数パッチが存在[QVClient_v"},
+        DiscoveryCase{"OnePatch",
+                      {L"QVClient_v1.zip", L"other.zip"},
+                      L"",
+                      0,
+                      0,
+                      L" Current Patch Name [QVClient_v1.zip]",
+                      L"QVClient_v1.zip",
+                      L"QVClient_v1.zip"},
+        DiscoveryCase{"QuotedWithoutClosingQuote",
+                      {L"a b.zip"},
+                      L"/p=\"a b.zip",
+                      2,
+                      87,
+                      L" /PatchPath Parse Error Path[a b.zip] Parse文字[\"]"},
+        DiscoveryCase{"UnquotedToEndOfLine",
+                      {L"x.zip"},
+                      L"/p=x.zip",
+                      0,
+                      0,
+                      L" /PatchPath Param [x.zip]",
+                      L"x.zip",
+                      L"x.zip"},
+        DiscoveryCase{"UnquotedEndsAtBlank",
+                      {L"x.zip"},
+                      L"/p=x.zip /CheckLog",
+                      0,
+                      0,
+                      L" /PatchPath Param [x.zip]",
+                      L"x.zip",
+                      L"x.zip"},
+        DiscoveryCase{"MissingFile", {}, L"/p=\"nothere.zip\"", 3, 2, L" ！FindFirstFile(nothere.zip) err["},
+        DiscoveryCase{"NameWithBlanksInQuotes",
+                      {L"my patch.zip"},
+                      L"/p=\"my patch.zip\" /CheckLog",
+                      0,
+                      0,
+                      L" /PatchPath Param [my patch.zip]",
+                      L"my patch.zip",
+                      L"my patch.zip"},
+        DiscoveryCase{"AbsolutePathAnyName",
+                      {L"sub\\", L"sub\\notes.txt"},
+                      L"/p=\"%DIR%\\sub\\notes.txt\"",
+                      0,
+                      0,
+                      L" /PatchPath Param [%DIR%\\sub\\notes.txt]",
+                      L"%DIR%\\sub\\notes.txt",
+                      L"notes.txt"},
+        DiscoveryCase{"RestLongerThanTheBuffer",
+                      {L"x.zip"},
+                      L"/p=x.zip " + std::wstring(300, L'y'),
+                      2,
+                      87,
+                      L" /PatchPath Parse Error"}),
+    [](const ::testing::TestParamInfo<DiscoveryCase>& info) { return std::string(info.param.name); });

@@ -1,0 +1,90 @@
+// PatchMain.exe (sample installer of a patch): copies the folder "payload" that lies beside it
+// into the client's install folder and ends with 37 (success).
+//
+// An optional "PatchMain.ini" beside it steers a rehearsal:
+//   [PatchMain]
+//   ExitCode=37        exit code to end with (anything but 37 is a failed installation)
+//   TargetDir=C:\...   install here instead of the registry's InstallLocation
+//   DelayMs=0          pause before installing
+// The install folder comes from the client's Uninstall entry ("InstallLocation"), as the
+// updater finds it.
+#include <windows.h>
+
+#include <string>
+
+namespace
+{
+const wchar_t* const kUninstall = L"software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const wchar_t* const kProducts[] = {L"{3B7E1C42-9A5D-4F60-8C21-7D4E5A9B0C13}",
+                                    L"{A4C2E8F1-6B3D-4E97-B5A0-2F8C7D1E6B54}"};
+
+std::wstring InstallLocation()
+{
+    for (const wchar_t* product : kProducts)
+    {
+        HKEY hKey;
+        std::wstring key = std::wstring(kUninstall) + product;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+            continue;
+        wchar_t value[MAX_PATH + 1] = L"";
+        DWORD cb = sizeof(value) - sizeof(wchar_t);
+        LONG rc = RegQueryValueExW(hKey, L"InstallLocation", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &cb);
+        RegCloseKey(hKey);
+        if (rc == ERROR_SUCCESS)
+            return value;
+    }
+    return L"";
+}
+
+bool CopyTree(const std::wstring& from, const std::wstring& to)
+{
+    CreateDirectoryW(to.c_str(), nullptr);
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((from + L"\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    bool ok = true;
+    do
+    {
+        std::wstring name = fd.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        std::wstring src = from + L"\\" + name;
+        std::wstring dst = to + L"\\" + name;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            ok = CopyTree(src, dst) && ok;
+        else
+            ok = CopyFileW(src.c_str(), dst.c_str(), FALSE) && ok;
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+    return ok;
+}
+} // namespace
+
+int wmain()
+{
+    wchar_t self[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring dir(self, n);
+    dir = dir.substr(0, dir.find_last_of(L'\\'));
+    std::wstring ini = dir + L"\\PatchMain.ini";
+
+    UINT exitCode = GetPrivateProfileIntW(L"PatchMain", L"ExitCode", 37, ini.c_str());
+    UINT delayMs = GetPrivateProfileIntW(L"PatchMain", L"DelayMs", 0, ini.c_str());
+    wchar_t target[MAX_PATH] = L"";
+    GetPrivateProfileStringW(L"PatchMain", L"TargetDir", L"", target, MAX_PATH, ini.c_str());
+    std::wstring installDir = target[0] ? std::wstring(target) : InstallLocation();
+    if (!installDir.empty() && installDir.back() == L'\\')
+        installDir.pop_back();
+
+    if (delayMs > 0)
+        Sleep(delayMs);
+    if (exitCode != 37)
+        return static_cast<int>(exitCode); // a rehearsed failure installs nothing
+    if (installDir.empty())
+        return 2;
+    std::wstring payload = dir + L"\\payload";
+    if (GetFileAttributesW(payload.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return 37; // nothing to install
+    return CopyTree(payload, installDir) ? 37 : 29;
+}
