@@ -94,6 +94,8 @@ EncFile::~EncFile()
 {
     Close();
     FreeData();
+    if (m_key.GetSize() > 0)
+        SecureZeroMemory(m_key.GetData(), static_cast<SIZE_T>(m_key.GetSize()));
 }
 
 void EncFile::Close()
@@ -113,6 +115,8 @@ void EncFile::FreeData()
 
 void EncFile::SetKey(const void* pKey, int nKey)
 {
+    if (m_key.GetSize() > 0)
+        SecureZeroMemory(m_key.GetData(), static_cast<SIZE_T>(m_key.GetSize()));
     m_key.SetSize(0);
     if (nKey < 0)
         nKey = 0;
@@ -143,7 +147,7 @@ int EncFile::Open(const wchar_t* pszPath, DWORD dwDesiredAccess, DWORD dwShareMo
 {
     static const wchar_t FN[] = L"EncFile::Open";
     Close();
-    if (pszPath != nullptr && pszPath[0] != L'\0' && lstrcmpW(pszPath, m_strPath.c_str()) != 0)
+    if (pszPath != nullptr && pszPath[0] != L'\0' && wcscmp(pszPath, m_strPath.c_str()) != 0)
         m_strPath.Copy(pszPath);
     if (m_strPath.IsEmpty())
     {
@@ -180,9 +184,9 @@ bool EncFile::SetData(const void* pData, int nData)
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
-    // Room for the padding to a whole block (zeros, so no stale heap bytes reach the file).
+    // Room for the padding to a whole block and 8 more bytes.
     SIZE_T cbRounded = (static_cast<SIZE_T>(nData) + 15) & ~static_cast<SIZE_T>(15);
-    m_pData = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, cbRounded + 8));
+    m_pData = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, cbRounded + 8));
     if (m_pData == nullptr)
     {
         DWORD dwErr = ErrOr(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
@@ -195,6 +199,8 @@ bool EncFile::SetData(const void* pData, int nData)
     m_nData = nData;
     if (nData > 0)
         memcpy(m_pData, pData, static_cast<size_t>(nData));
+    // Zero padding: no stale heap bytes go into the file.
+    memset(m_pData + nData, 0, cbRounded + 8 - static_cast<SIZE_T>(nData));
     return true;
 }
 
@@ -574,8 +580,7 @@ int EncFile::DecryptContents(const Header1a& hd1a, const Header1b& hd1b, const B
     }
     FreeData();
     const int nContents = static_cast<int>(hd1a.EncSize - ENC_HDR_SIZE); // checked by ReadHeader1b
-    m_pData =
-        static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, static_cast<SIZE_T>(nContents) + 8));
+    m_pData = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(nContents) + 8));
     if (m_pData == nullptr)
     {
         DWORD dwErr = ErrOr(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
@@ -585,6 +590,7 @@ int EncFile::DecryptContents(const Header1a& hd1a, const Header1b& hd1b, const B
         return static_cast<int>(dwErr);
     }
     m_nData = nContents;
+    memset(m_pData + nContents, 0, 8); // ends the data for owners that look for a terminator
     int nRemaining = nContents;
     BYTE* p = m_pData;
     while (nRemaining >= 1)

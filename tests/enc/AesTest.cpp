@@ -34,6 +34,11 @@ const BlockCase BLOCK_CASES[] = {
      "fe4890d1e6188d0b046df344706c631e"},
 };
 
+void PrintTo(const BlockCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class AesBlock : public ::testing::TestWithParam<BlockCase>
 {
 };
@@ -93,6 +98,11 @@ const CbcCase CBC_CASES[] = {
      "f58c4c04d6e5f1ba779eabfb5f7bfbd6 9cfc4e967edb808d679f777bc6702c7d"
      "39f23369a9d9bacfa530e26304231461 b2eb05e2c39be9fcda6c19078c6a9d1b"},
 };
+
+void PrintTo(const CbcCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class AesCbc : public ::testing::TestWithParam<CbcCase>
 {

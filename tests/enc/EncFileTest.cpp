@@ -141,6 +141,11 @@ struct RoundTripCase
     BYTE nVersion;
 };
 
+void PrintTo(const RoundTripCase& c, std::ostream* os)
+{
+    *os << c.nSize << " bytes, version " << static_cast<int>(c.nVersion);
+}
+
 class EncFileRoundTrip : public EncFileTest, public ::testing::WithParamInterface<RoundTripCase>
 {
 };

@@ -61,6 +61,11 @@ std::vector<Pbkdf2Case> Pbkdf2Cases()
     };
 }
 
+void PrintTo(const Pbkdf2Case& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class Pbkdf2 : public ::testing::TestWithParam<Pbkdf2Case>
 {
 };
