@@ -1,6 +1,7 @@
 #pragma once
 #include <windows.h>
 
+#include "../common/GpMutex.h"
 #include "../common/VString.h"
 #include "../framework/WinAppEx.h"
 
@@ -21,6 +22,15 @@ public:
 
     void SetRunMode();
 
+    // Road steps: nonzero to go on (IsDuplicate: nonzero to stop).
+    BOOL IsDuplicate();
+    BOOL GetPatchPath();
+    BOOL IsSupportVer();
+    BOOL IsLogoutStatus();
+    BOOL NLXLogout();
+    BOOL AgentProgress();
+    BOOL GetInstallDir(wchar_t* pszOut);
+
     // With /CheckLog: waits until the client has sent its pending logs.
     BOOL LogCheck();
 
@@ -33,6 +43,8 @@ public:
     BOOL StartUpdate(const wchar_t* pszInstaller);
     void WriteUpdateStatus(DWORD dwStatus);
     BOOL OsReboot();
+    // With /LeaveCache: the client keeps its cached files (never fails the update).
+    void UpdateServerSetting();
 
     // Caption of every message box of the updater.
     static const wchar_t* const CAPTION;
@@ -49,6 +61,7 @@ public:
     wchar_t m_szPatchName[LUMO_PATH_CCH] = L"";
     VString m_strProduct;
     VString m_strVersion;
+    GpMutex m_mutex;
     int m_nExitCode = 0;
     int m_nExtInfo = 0;
 
