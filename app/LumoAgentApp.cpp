@@ -32,8 +32,6 @@ BOOL LumoAgentApp::InitInstance()
 
     if (m_bAgent)
     {
-        if (!NLXLogout() || !AgentProgress())
-            return FALSE;
         GPTRACE(TRACE_MESSAGE, L"[%s] Agent Finish!", FN);
     }
     else
