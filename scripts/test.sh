@@ -6,6 +6,10 @@ cd "$(dirname "$0")/.."
 export BUILD_DIR=${BUILD_DIR:-build}
 scripts/build.sh
 . scripts/wine-env.sh
-trap wine_stop EXIT
+. scripts/dialog-env.sh
+# Every test but the dialog tests relies on message boxes failing at once for want of a display.
+unset DISPLAY
+trap 'dialog_stop; wine_stop' EXIT
 wine_start
+dialog_start
 ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$(nproc)" "$@"

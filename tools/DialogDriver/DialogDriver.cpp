@@ -1,0 +1,226 @@
+#include "DialogDriver.h"
+
+#include <algorithm>
+#include <cwchar>
+
+namespace dialogdriver
+{
+const wchar_t* const UPDATER_CAPTION = L"Quovera Client アップデートツール";
+
+namespace
+{
+// Id of the text control of a message box.
+constexpr int MSGBOX_TEXT_ID = 0xFFFF;
+// A hung box must not hang the driver.
+constexpr UINT SEND_TIMEOUT_MS = 5000;
+
+std::wstring WindowText(HWND hwnd)
+{
+    int len = GetWindowTextLengthW(hwnd);
+    if (len <= 0)
+        return std::wstring();
+    std::wstring s(static_cast<size_t>(len) + 1, L'\0');
+    int got = GetWindowTextW(hwnd, &s[0], len + 1);
+    s.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    return s;
+}
+
+std::wstring ClassName(HWND hwnd)
+{
+    wchar_t sz[64] = L"";
+    GetClassNameW(hwnd, sz, 64);
+    return sz;
+}
+
+struct FindCtx
+{
+    const std::wstring* caption;
+    DWORD pid;
+    HWND found;
+};
+
+BOOL CALLBACK FindProc(HWND hwnd, LPARAM lParam)
+{
+    FindCtx* ctx = reinterpret_cast<FindCtx*>(lParam);
+    if (!IsWindowVisible(hwnd) || ClassName(hwnd) != L"#32770")
+        return TRUE;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (ctx->pid != 0 && pid != ctx->pid)
+        return TRUE;
+    if (WindowText(hwnd) != *ctx->caption)
+        return TRUE;
+    ctx->found = hwnd;
+    return FALSE;
+}
+
+BOOL CALLBACK ButtonProc(HWND hwnd, LPARAM lParam)
+{
+    auto* buttons = reinterpret_cast<std::vector<DialogButton>*>(lParam);
+    if (IsWindowVisible(hwnd) && ClassName(hwnd) == L"Button")
+    {
+        DialogButton b;
+        b.id = GetDlgCtrlID(hwnd);
+        b.text = WindowText(hwnd);
+        b.hwnd = hwnd;
+        buttons->push_back(b);
+    }
+    return TRUE;
+}
+} // namespace
+
+bool ReadDialog(HWND hwnd, Dialog& out)
+{
+    if (!IsWindow(hwnd))
+        return false;
+    Dialog d;
+    d.hwnd = hwnd;
+    GetWindowThreadProcessId(hwnd, &d.pid);
+    d.caption = WindowText(hwnd);
+    if (HWND hText = GetDlgItem(hwnd, MSGBOX_TEXT_ID))
+        d.text = WindowText(hText);
+    EnumChildWindows(hwnd, ButtonProc, reinterpret_cast<LPARAM>(&d.buttons));
+    std::sort(d.buttons.begin(), d.buttons.end(), [](const DialogButton& a, const DialogButton& b) {
+        RECT ra, rb;
+        GetWindowRect(a.hwnd, &ra);
+        GetWindowRect(b.hwnd, &rb);
+        return ra.left < rb.left;
+    });
+    GetWindowRect(hwnd, &d.rect);
+    out = d;
+    return IsWindow(hwnd) != FALSE;
+}
+
+bool FindDialog(const std::wstring& caption, DWORD timeoutMs, Dialog& out, DWORD pid)
+{
+    DWORD start = GetTickCount();
+    for (;;)
+    {
+        FindCtx ctx = {&caption, pid, nullptr};
+        EnumWindows(FindProc, reinterpret_cast<LPARAM>(&ctx));
+        // A box is only complete once its buttons exist.
+        if (ctx.found != nullptr && ReadDialog(ctx.found, out) && !out.buttons.empty())
+            return true;
+        if (GetTickCount() - start >= timeoutMs)
+            return false;
+        Sleep(50);
+    }
+}
+
+bool PressButton(const Dialog& dialog, int id)
+{
+    HWND hButton = GetDlgItem(dialog.hwnd, id);
+    if (hButton == nullptr)
+        return false;
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(hButton, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, SEND_TIMEOUT_MS, &result) != 0;
+}
+
+bool CloseDialog(const Dialog& dialog)
+{
+    return PostMessageW(dialog.hwnd, WM_SYSCOMMAND, SC_CLOSE, 0) != FALSE;
+}
+
+bool WaitGone(HWND hwnd, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    while (IsWindow(hwnd))
+    {
+        if (GetTickCount() - start >= timeoutMs)
+            return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+bool SaveShot(const Dialog& dialog, const std::wstring& bmpPath)
+{
+    // Let the box finish painting first.
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(dialog.hwnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, SEND_TIMEOUT_MS, &result);
+    Sleep(300);
+    RECT rc;
+    if (!GetWindowRect(dialog.hwnd, &rc))
+        return false;
+    const int w = rc.right - rc.left, h = rc.bottom - rc.top;
+    if (w <= 0 || h <= 0)
+        return false;
+    const DWORD stride = (static_cast<DWORD>(w) * 3 + 3) & ~3u;
+    std::vector<BYTE> bits(static_cast<size_t>(stride) * static_cast<size_t>(h));
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = h;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 24;
+    bi.bmiHeader.biCompression = BI_RGB;
+
+    bool ok = false;
+    HDC hScreen = GetDC(nullptr);
+    HDC hMem = CreateCompatibleDC(hScreen);
+    HBITMAP hBmp = CreateCompatibleBitmap(hScreen, w, h);
+    if (hMem != nullptr && hBmp != nullptr)
+    {
+        HGDIOBJ hOld = SelectObject(hMem, hBmp);
+        ok = BitBlt(hMem, 0, 0, w, h, hScreen, rc.left, rc.top, SRCCOPY) != FALSE;
+        SelectObject(hMem, hOld);
+        ok = ok && GetDIBits(hMem, hBmp, 0, static_cast<UINT>(h), bits.data(), &bi, DIB_RGB_COLORS) == h;
+    }
+    if (hBmp != nullptr)
+        DeleteObject(hBmp);
+    if (hMem != nullptr)
+        DeleteDC(hMem);
+    ReleaseDC(nullptr, hScreen);
+    if (!ok)
+        return false;
+
+    BITMAPFILEHEADER fh = {};
+    fh.bfType = 0x4D42; // "BM"
+    fh.bfOffBits = sizeof(fh) + sizeof(bi.bmiHeader);
+    fh.bfSize = fh.bfOffBits + static_cast<DWORD>(bits.size());
+    bi.bmiHeader.biSizeImage = static_cast<DWORD>(bits.size());
+    HANDLE hFile = CreateFileW(bmpPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD n1 = 0, n2 = 0, n3 = 0;
+    ok = WriteFile(hFile, &fh, sizeof(fh), &n1, nullptr) &&
+         WriteFile(hFile, &bi.bmiHeader, sizeof(bi.bmiHeader), &n2, nullptr) &&
+         WriteFile(hFile, bits.data(), static_cast<DWORD>(bits.size()), &n3, nullptr);
+    CloseHandle(hFile);
+    return ok && n3 == bits.size();
+}
+
+int ButtonIdFromName(const std::wstring& name)
+{
+    static const struct
+    {
+        const wchar_t* name;
+        int id;
+    } kNames[] = {{L"OK", IDOK},         {L"Cancel", IDCANCEL}, {L"Abort", IDABORT}, {L"Retry", IDRETRY},
+                  {L"Ignore", IDIGNORE}, {L"Yes", IDYES},       {L"No", IDNO}};
+    for (const auto& n : kNames)
+    {
+        if (_wcsicmp(n.name, name.c_str()) == 0)
+            return n.id;
+    }
+    wchar_t* end = nullptr;
+    long v = wcstol(name.c_str(), &end, 10);
+    return (!name.empty() && end != nullptr && *end == L'\0' && v > 0 && v < 0x10000) ? static_cast<int>(v)
+                                                                                      : 0;
+}
+
+std::wstring Escape(const std::wstring& text)
+{
+    std::wstring s;
+    for (wchar_t c : text)
+    {
+        if (c == L'\r')
+            s += L"\\r";
+        else if (c == L'\n')
+            s += L"\\n";
+        else
+            s += c;
+    }
+    return s;
+}
+} // namespace dialogdriver
