@@ -278,7 +278,8 @@ int ExpandFile(unzFile uf, const wchar_t* pszDest)
         return rc;
     }
 
-    if (fi.external_fa & FILE_ATTRIBUTE_DIRECTORY)
+    // Some zip tools mark folders by the trailing separator alone; no file can take such a name.
+    if ((fi.external_fa & FILE_ATTRIBUTE_DIRECTORY) || strPath.c_str()[strPath.GetLength() - 1] == L'\\')
     {
         ApplyFolderAttributes(static_cast<DWORD>(fi.external_fa), strPath);
         return ERROR_OK;

@@ -328,19 +328,55 @@ TEST_F(ExpandTest, StoredNamesOf260BytesOrMore)
     }
 }
 
-TEST_F(ExpandTest, DataThatDoNotMatchTheirCrcFailAndAreNotLeftBehind)
+TEST_F(ExpandTest, DataThatDoNotMatchTheirEntryFailAndAreNotLeftBehind)
 {
-    Entry bad = File("bad.txt", "these bytes do not match");
-    bad.badCrc = true;
-    ASSERT_EQ(0, Build({File("good.txt", "good"), bad, File("after.txt", "after")}));
-    TraceCapture capture;
-    EXPECT_EQ(ZEXP_ERR_CRC, ZLibExpand(m_zip.c_str(), m_dest.c_str()));
-    EXPECT_TRUE(
-        capture.WaitFor(L"[ExpandFile] ！unzCloseCurrentFile\u3000err=-105.\u3000CRC不一致\u3000crc="));
-    EXPECT_TRUE(capture.Contains(L"[Expand] ！ExpandFile i=1\u3000rc=-606."));
-    EXPECT_EQ("good", ReadFileBytes(m_dest + L"\\good.txt"));
-    EXPECT_FALSE(FileExists(m_dest + L"\\bad.txt"));
-    EXPECT_FALSE(FileExists(m_dest + L"\\after.txt"));
+    struct Case
+    {
+        const char* label;
+        bool badCrc;
+        unsigned sizeBeyond;
+        int expected;
+        const wchar_t* trace;
+    };
+    const Case cases[] = {
+        {"CRC mismatch", true, 0, ZEXP_ERR_CRC,
+         L"[ExpandFile] ！unzCloseCurrentFile\u3000err=-105.\u3000CRC不一致\u3000crc="},
+        // The library checks no CRC when the data end before the stored size.
+        {"data short of the size", false, 10, ZEXP_ERR_SIZE,
+         L"[ExpandFile] ！データ不足\u3000size=34 read=24\u3000<"},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.label);
+        TempDir dir;
+        std::wstring zip = dir / L"in.zip";
+        std::wstring dest = dir / L"out";
+        Entry bad = File("bad.txt", "these bytes do not match");
+        bad.badCrc = c.badCrc;
+        bad.sizeBeyond = c.sizeBeyond;
+        ASSERT_TRUE(WriteArchive(zip, {File("good.txt", "good"), bad, File("after.txt", "after")}));
+        TraceCapture capture;
+        EXPECT_EQ(c.expected, ZLibExpand(zip.c_str(), dest.c_str()));
+        EXPECT_TRUE(capture.WaitFor(c.trace));
+        EXPECT_TRUE(
+            capture.WaitFor(L"[Expand] ！ExpandFile i=1\u3000rc=" + std::to_wstring(c.expected) + L"."));
+        EXPECT_EQ("good", ReadFileBytes(dest + L"\\good.txt"));
+        EXPECT_FALSE(FileExists(dest + L"\\bad.txt"));
+        EXPECT_FALSE(FileExists(dest + L"\\after.txt"));
+    }
+}
+
+TEST_F(ExpandTest, EmptyArchiveAndFolderMarkedOnlyByItsName)
+{
+    // The library finds no end record at offset 0: an archive without entries does not open.
+    ASSERT_EQ(0, Build({}));
+    EXPECT_EQ(-957, ZLibExpand(m_zip.c_str(), m_dest.c_str()));
+    EXPECT_FALSE(FileExists(m_dest));
+
+    ASSERT_EQ(0, Build({Folder("named/", 0), File("named/in.txt", "in")}));
+    EXPECT_EQ(ERROR_OK, ZLibExpand(m_zip.c_str(), m_dest.c_str()));
+    EXPECT_EQ("in", ReadFileBytes(m_dest + L"\\named\\in.txt"));
+    EXPECT_TRUE(m_sleeps.empty());
 }
 
 TEST_F(ExpandTest, CountField0xFFFFIsWalkedToTheEnd)

@@ -18,19 +18,20 @@ bool WriteArchive(const std::wstring& path, const std::vector<Entry>& entries)
         zip_fileinfo zi = {};
         zi.tmz_date = e.date;
         zi.external_fa = e.externalAttr;
+        bool raw = e.badCrc || e.sizeBeyond != 0;
         const void* extra = e.localExtra.empty() ? nullptr : e.localExtra.data();
-        int rc = zipOpenNewFileInZip2(zf, e.name.c_str(), &zi, extra, static_cast<uInt>(e.localExtra.size()),
-                                      nullptr, 0, nullptr, e.badCrc ? 0 : e.method, Z_DEFAULT_COMPRESSION,
-                                      e.badCrc ? 1 : 0);
+        int rc =
+            zipOpenNewFileInZip2(zf, e.name.c_str(), &zi, extra, static_cast<uInt>(e.localExtra.size()),
+                                 nullptr, 0, nullptr, raw ? 0 : e.method, Z_DEFAULT_COMPRESSION, raw ? 1 : 0);
         if (rc == ZIP_OK && !e.data.empty())
             rc = zipWriteInFileInZip(zf, e.data.data(), static_cast<unsigned>(e.data.size()));
         if (rc == ZIP_OK)
         {
-            if (e.badCrc)
+            if (raw)
             {
                 uLong crc =
                     crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size()));
-                rc = zipCloseFileInZipRaw(zf, e.data.size(), crc ^ 0x1);
+                rc = zipCloseFileInZipRaw(zf, e.data.size() + e.sizeBeyond, e.badCrc ? crc ^ 0x1 : crc);
             }
             else
                 rc = zipCloseFileInZip(zf);

@@ -15,9 +15,11 @@ struct Entry
     std::string data; // uncompressed data
     DWORD externalAttr = FILE_ATTRIBUTE_ARCHIVE;
     std::string localExtra;                  // whole local extra field
-    tm_zip date = {10, 20, 30, 15, 0, 2021}; // 2021-01-15 20:30:10
+    tm_zip date = {10, 30, 20, 15, 0, 2021}; // 2021-01-15 20:30:10
     int method = Z_DEFLATED;
-    bool badCrc = false; // stored raw with a CRC that does not match the data
+    // Stored raw and closed with a CRC that does not match the data, or with a size beyond them.
+    bool badCrc = false;
+    unsigned sizeBeyond = 0;
 };
 
 inline Entry Folder(const std::string& name, DWORD attr = FILE_ATTRIBUTE_DIRECTORY)
