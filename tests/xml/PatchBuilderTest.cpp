@@ -139,9 +139,10 @@ protected:
     {
         return L"build " + Quote(L"/src=" + m_dir / L"src") +
                L" /pid=QVC-64 /version=6.72.0.1 /begin=6.60.0.0 " + L"/end=6.71.9.9 " +
-               Quote(L"/out=" + m_dir.Path()) + L" " + extra;
+               Quote(L"/out=" + m_dir / L"out") + L" " + extra;
     }
-    std::wstring Patch() const { return m_dir / L"QVClient_v6.72.0.1.zip"; }
+    // The output folder does not exist before the first build.
+    std::wstring Patch() const { return m_dir / L"out\\QVClient_v6.72.0.1.zip"; }
 
     TempDir m_dir;
 };

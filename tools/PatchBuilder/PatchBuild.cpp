@@ -78,6 +78,11 @@ bool CollectSources(const std::wstring& dir, const std::wstring& rel, const std:
             if (!CollectSources(full + L"\\", rel + f.cFileName + L"\\", skipPath, entries))
                 return false;
         }
+        else if (f.nFileSizeHigh != 0)
+        {
+            // Entries are written without zip64 records, which the inner archive's 2 GiB bound never needs.
+            return Report(L"the file " + full + L" is 4 GiB or larger");
+        }
         else if (!SameText(full, skipPath))
         {
             entries.push_back(
@@ -172,6 +177,8 @@ bool BuildPatch(const PatchBuildOptions& options, std::wstring& outPatch)
     std::wstring patchPath = outDir + L"QVClient_v" + options.version + L".zip";
     if (GetFileAttributesW(sourceDir.c_str()) == INVALID_FILE_ATTRIBUTES)
         return Report(L"cannot find the folder " + sourceDir);
+    if (!CreateDirectoryW(outDir.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        return Report(L"cannot create the folder " + outDir + L": " + BuilderErrorText(GetLastError()));
 
     // The inner archive is made beside the patch and removed once packed.
     std::wstring innerPath = patchPath + L".inner.tmp";
