@@ -259,8 +259,9 @@ int ExpandFile(unzFile uf, const wchar_t* pszDest)
             s_szName[0] = L'\0';
         pszRel = s_szName;
     }
-    // The agent writes with system rights: an entry must never reach outside the destination.
-    if (!IsSafeRelPath(pszRel))
+    // The agent writes with system rights: an entry must never reach outside the destination
+    // (an empty destination would root the entry's path at the current drive).
+    if (pszDest == nullptr || pszDest[0] == L'\0' || !IsSafeRelPath(pszRel))
     {
         GPTRACE(TRACE_ERROR, L"[%s] ！不正なパス\u3000展開先外への書き込みを拒否\u3000<%s>\u3000dest=<%s>",
                 ME, pszRel, pszDest);
@@ -279,7 +280,9 @@ int ExpandFile(unzFile uf, const wchar_t* pszDest)
     }
 
     // Some zip tools mark folders by the trailing separator alone; no file can take such a name.
-    if ((fi.external_fa & FILE_ATTRIBUTE_DIRECTORY) || strPath.c_str()[strPath.GetLength() - 1] == L'\\')
+    int nPathLen = strPath.GetLength();
+    if ((fi.external_fa & FILE_ATTRIBUTE_DIRECTORY) ||
+        (nPathLen > 0 && strPath.c_str()[nPathLen - 1] == L'\\'))
     {
         ApplyFolderAttributes(static_cast<DWORD>(fi.external_fa), strPath);
         return ERROR_OK;
@@ -325,6 +328,7 @@ int ExpandFile(unzFile uf, const wchar_t* pszDest)
         {
             // Corrupted data must not stay behind under the entry's name.
             file.Reset();
+            SetFileAttributesW(strPath, FILE_ATTRIBUTE_NORMAL);
             DeleteFileW(strPath);
             return rc;
         }

@@ -354,6 +354,7 @@ TEST_F(ExpandTest, DataThatDoNotMatchTheirEntryFailAndAreNotLeftBehind)
         Entry bad = File("bad.txt", "these bytes do not match");
         bad.badCrc = c.badCrc;
         bad.sizeBeyond = c.sizeBeyond;
+        bad.externalAttr = FILE_ATTRIBUTE_READONLY; // removed all the same
         ASSERT_TRUE(WriteArchive(zip, {File("good.txt", "good"), bad, File("after.txt", "after")}));
         TraceCapture capture;
         EXPECT_EQ(c.expected, ZLibExpand(zip.c_str(), dest.c_str()));
