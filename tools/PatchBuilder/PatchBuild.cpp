@@ -120,6 +120,9 @@ bool CheckAttribute(const wchar_t* pszName, const std::wstring& value, bool bReq
         return Report(std::wstring(L"/") + pszName + L"= is required");
     if (value.size() > MAX_ATTRIBUTE_CCH)
         return Report(std::wstring(L"/") + pszName + L"= is longer than 259 characters");
+    // Control characters have no place in an XML 1.0 document, escaped or not.
+    if (std::any_of(value.begin(), value.end(), [](wchar_t c) { return c < 0x20; }))
+        return Report(std::wstring(L"/") + pszName + L"= holds a control character");
     return true;
 }
 
