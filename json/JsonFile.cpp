@@ -360,8 +360,7 @@ int JsonFile::WriteTemp(const wchar_t* pszTarget, VString& tempPath)
                 return 1;
         }
         if (dwErr == ERROR_FILE_EXISTS || dwErr == ERROR_ALREADY_EXISTS)
-            continue;     // left by an earlier run: take the next name
-        tempPath.Clear(); // not ours: never to be removed
+            continue; // left by an earlier run: take the next name
         if (IsEncrypted())
         {
             GPTRACE(TRACE_WARNING, L"[%s] ！m_ef.Open(%s)\u3000｛%s｝", FN, tempPath.c_str(),
@@ -373,6 +372,7 @@ int JsonFile::WriteTemp(const wchar_t* pszTarget, VString& tempPath)
             GPTRACE(TRACE_WARNING, L"[%s] ！Open(%s) ret=%d.\u3000｛%s｝", FN, tempPath.c_str(), rc,
                     GpErrText(static_cast<int>(dwErr)));
         }
+        tempPath.Clear(); // not ours: never to be removed
         SetLastError(dwErr);
         return rc;
     }

@@ -348,3 +348,41 @@ TEST_F(JsonFileTest, SaveRecreatesAFileRemovedSinceTheLoad)
     ASSERT_EQ(1, loaded.Load(path.c_str()));
     EXPECT_EQ(Dump(doc.m_root), Dump(loaded.m_root));
 }
+
+TEST_F(JsonFileTest, SaveSkipsAStaleTemporaryNameAndFailsCleanlyWithoutItsFolder)
+{
+    std::wstring dir = m_dir / L"System";
+    ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
+    std::wstring path = dir + L"\\ServerSetting.cfg";
+    for (int nVersion : {2, 0})
+    {
+        SCOPED_TRACE(nVersion);
+        JsonFile doc;
+        doc.m_ef.m_nEncVersion = static_cast<BYTE>(nVersion);
+        ASSERT_EQ(1, SaveNew(doc, path, RICH));
+
+        // A name left by an earlier run of this process id is not ours to touch.
+        wchar_t szStale[32];
+        wsprintfW(szStale, L".~%X00.tmp", GetCurrentProcessId());
+        std::wstring stale = path + szStale;
+        ASSERT_TRUE(WriteFileBytes(stale, "left"));
+        ASSERT_EQ(1, doc.Save());
+        EXPECT_EQ("left", ReadFileBytes(stale));
+        ASSERT_TRUE(DeleteFileW(stale.c_str()));
+
+        ASSERT_TRUE(DeleteFileW(path.c_str()));
+        ASSERT_TRUE(RemoveDirectoryW(dir.c_str()));
+        int rc = 0;
+        DWORD dwErr = 0;
+        std::vector<std::wstring> traces = Traced([&] {
+            rc = doc.Save();
+            dwErr = GetLastError();
+        });
+        EXPECT_EQ(-3, rc);
+        EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), dwErr);
+        EXPECT_TRUE(
+            AnyContains(traces, (nVersion ? L"[JsonFile::Save] ！m_ef.Open(" : L"[JsonFile::Save] ！Open(") +
+                                    path + L".~"));
+        ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
+    }
+}
