@@ -9,6 +9,7 @@
 #include "tests/support/TraceCapture.h"
 #include "tests/zip/ZipFixture.h"
 #include "zip/ZLibExpand.h"
+#include "zip/ZLibFileFunc.h"
 
 using namespace lumotest;
 using namespace ziptest;
@@ -397,8 +398,18 @@ TEST_F(ExpandTest, CountField0xFFFFIsWalkedToTheEnd)
     EXPECT_TRUE(capture.Contains(L"[Expand] gi.number_entry=65535."));
 }
 
-TEST_F(ExpandTest, NoArchiveGivenToTheLoops)
+TEST_F(ExpandTest, LoopsWithoutArchiveOrDestination)
 {
     EXPECT_EQ(-813, Expand(nullptr, m_dest.c_str()));
     EXPECT_EQ(-624, ExpandFile(nullptr, m_dest.c_str()));
+
+    // An empty destination would put the entry at the root of the current drive.
+    ASSERT_EQ(0, Build({File("rooted.txt", "x")}));
+    zlib_filefunc64_def ff;
+    FillWin32FileFunc64W(&ff);
+    unzFile uf = unzOpen2_64(m_zip.c_str(), &ff);
+    ASSERT_NE(nullptr, uf);
+    EXPECT_EQ(ZEXP_ERR_UNSAFE_PATH, ExpandFile(uf, L""));
+    unzClose(uf);
+    EXPECT_FALSE(FileExists(L"\\rooted.txt"));
 }
