@@ -1,0 +1,213 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/GpHandles.h"
+#include "common/GpResult.h"
+#include "common/GpSeams.h"
+#include "common/RXUtil.h"
+#include "tests/support/TraceCapture.h"
+
+using namespace lumotest;
+
+namespace
+{
+// A stand-in for the service inside the test: one message-mode instance at a time, answering
+// every request with replyBytes bytes (the request size echoed at offset 8).
+class FakeService
+{
+public:
+    explicit FakeService(int replyBytes) : m_replyBytes(replyBytes)
+    {
+        m_hPipe = CreatePipeInstance();
+        m_thread = std::thread([this] { Serve(); });
+    }
+    ~FakeService()
+    {
+        m_stop = true;
+        // Wake a ConnectNamedPipe that waits for a client.
+        HANDLE h = CreateFileW(SERVICE_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                               nullptr);
+        if (h != INVALID_HANDLE_VALUE)
+            CloseHandle(h);
+        m_thread.join();
+    }
+    std::vector<std::string> Requests()
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        return m_requests;
+    }
+
+private:
+    static HANDLE CreatePipeInstance()
+    {
+        return CreateNamedPipeW(SERVICE_PIPE_NAME, PIPE_ACCESS_DUPLEX,
+                                PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096, 4096, 0,
+                                nullptr);
+    }
+    void Serve()
+    {
+        while (!m_stop)
+        {
+            if (!ConnectNamedPipe(m_hPipe, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED)
+                break;
+            if (m_stop)
+                break;
+            std::string req;
+            char buf[1024];
+            DWORD cb = 0;
+            for (;;)
+            {
+                BOOL ok = ReadFile(m_hPipe, buf, sizeof(buf), &cb, nullptr);
+                if (ok || GetLastError() == ERROR_MORE_DATA)
+                    req.append(buf, cb);
+                if (ok || GetLastError() != ERROR_MORE_DATA)
+                    break;
+            }
+            {
+                std::lock_guard<std::mutex> g(m_lock);
+                m_requests.push_back(req);
+            }
+            std::string reply(static_cast<size_t>(m_replyBytes), '\0');
+            DWORD status = ERROR_OK, size = static_cast<DWORD>(req.size());
+            if (m_replyBytes >= 8)
+                memcpy(&reply[4], &status, 4);
+            if (m_replyBytes >= 12)
+                memcpy(&reply[8], &size, 4);
+            WriteFile(m_hPipe, reply.data(), static_cast<DWORD>(reply.size()), &cb, nullptr);
+            FlushFileBuffers(m_hPipe);
+            DisconnectNamedPipe(m_hPipe);
+        }
+        CloseHandle(m_hPipe);
+    }
+
+    int m_replyBytes;
+    HANDLE m_hPipe;
+    std::atomic<bool> m_stop{false};
+    std::mutex m_lock;
+    std::vector<std::string> m_requests;
+    std::thread m_thread;
+};
+
+ServiceRequestHeader Header(int cbReply, WORD cmd = STC_GET_LOGINSTATUS)
+{
+    ServiceRequestHeader hdr;
+    ServiceInitHeader(hdr, STC_HEADER_REQUEST_SIZE, cbReply, cmd, 0);
+    return hdr;
+}
+} // namespace
+
+TEST(ServiceChannel, MissingBufferIsRefusedBeforeThePipe)
+{
+    ServiceRequestHeader hdr = Header(16);
+    BYTE reply[16];
+    // No service runs: a pipe call would give 2.
+    EXPECT_EQ(87, RXUtil::SendCommEx(nullptr, 16, reply, 16));
+    EXPECT_EQ(87, RXUtil::SendCommEx(&hdr, 16, nullptr, 16));
+    EXPECT_EQ(87, RXUtil::SendCommEx(&hdr, -1, reply, 16));
+    EXPECT_EQ(87, RXUtil::SendCommEx(&hdr, 16, reply, -16));
+}
+
+TEST(ServiceChannel, MissingServiceFailsWithFileNotFound)
+{
+    TraceCapture capture;
+    ServiceRequestHeader hdr = Header(16, STC_MIR_LOGOUT);
+    BYTE reply[16] = {};
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RXUtil::SendCommEx(&hdr, 16, reply, 16));
+    EXPECT_TRUE(capture.WaitFor(L"[RXUtil::SendCommEx] ！CallNamedPipe<opt=1, cmd=102>　｛"));
+}
+
+TEST(ServiceChannel, ReplySizeDecidesTheResult)
+{
+    struct Case
+    {
+        int served, expected, result;
+        const wchar_t* trace;
+    } cases[] = {
+        {16, 16, ERROR_OK, nullptr},
+        {15, 16, ERROR_INVALID_DATA, L"CallNamedPipe<opt=1, cmd=103>　nOut=16 cb=15."},
+        {816, 816, ERROR_OK, nullptr},
+        {20, 16, ERROR_MORE_DATA, L"！CallNamedPipe<opt=1, cmd=103>　｛"},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.served);
+        TraceCapture capture;
+        FakeService service(c.served);
+        ServiceRequestHeader hdr = Header(c.expected);
+        std::vector<BYTE> reply(static_cast<size_t>(c.expected) + 8, 0xEE);
+        EXPECT_EQ(c.result, RXUtil::SendCommEx(&hdr, 16, reply.data(), c.expected));
+        // Nothing lands past the reply size the caller gave.
+        for (size_t i = static_cast<size_t>(c.expected); i < reply.size(); i++)
+            EXPECT_EQ(0xEE, reply[i]);
+        if (c.trace)
+        {
+            EXPECT_TRUE(capture.WaitFor(c.trace));
+        }
+    }
+}
+
+TEST(ServiceChannel, SysExecRequestTravelsWhole)
+{
+    FakeService service(STC_SYSEXEC_REPLY_SIZE);
+    SysExecRequest req = {};
+    ServiceInitHeader(req.hdr, STC_SYSEXEC_REQUEST_SIZE, STC_SYSEXEC_REPLY_SIZE, STC_BASECMD_SYSEXEC,
+                      STC_BASECMD_SYSEXEC_QUAL);
+    req.dwConstant = 5;
+    wcscpy(req.szCmdLine, L"C:\\x\\LumoAgent.exe /Agent /n");
+    wcscpy(req.szRequester, L"LumoAgent");
+    SysExecReply reply = {};
+    ASSERT_EQ(ERROR_OK, RXUtil::SendCommEx(&req, sizeof(req), &reply, sizeof(reply)));
+    EXPECT_EQ(37u, reply.hdr.dwStatus);
+    EXPECT_EQ(2768u, reply.dwProcessId); // the fake echoes the request size here
+    auto requests = service.Requests();
+    ASSERT_EQ(1u, requests.size());
+    ASSERT_EQ(sizeof(req), requests[0].size());
+    EXPECT_EQ(0, memcmp(&req, requests[0].data(), sizeof(req)));
+    const BYTE* raw = reinterpret_cast<const BYTE*>(requests[0].data());
+    EXPECT_EQ(11, raw[12]);
+    EXPECT_EQ(10, raw[14]);
+    EXPECT_EQ(L'C', raw[554]);
+    EXPECT_EQ(L'L', raw[2640]);
+}
+
+TEST(ServiceChannel, BusyPipeIsRetriedEverySecondUntilFree)
+{
+    FakeService service(16);
+    // Take the only instance so that the call meets a busy pipe.
+    // Released before the service on every path, so that the service thread can end.
+    GpFile holder;
+    for (int i = 0; i < 100 && !holder; i++)
+    {
+        holder.Reset(CreateFileW(SERVICE_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                 0, nullptr));
+        if (!holder)
+            Sleep(10);
+    }
+    ASSERT_TRUE(holder.IsValid());
+    std::vector<DWORD> sleeps;
+    GpSeam().SleepFn = [&](DWORD ms) {
+        sleeps.push_back(ms);
+        if (sleeps.size() == 3)
+        {
+            // Let the holder's request through; the instance then comes free.
+            ServiceRequestHeader hdr = Header(16);
+            DWORD cb;
+            WriteFile(holder.Get(), &hdr, sizeof(hdr), &cb, nullptr);
+            BYTE reply[16];
+            ReadFile(holder.Get(), reply, sizeof(reply), &cb, nullptr);
+            holder.Reset();
+        }
+        Sleep(50);
+    };
+    ServiceRequestHeader hdr = Header(16);
+    BYTE reply[16] = {};
+    EXPECT_EQ(ERROR_OK, RXUtil::SendCommEx(&hdr, 16, reply, 16));
+    ASSERT_GE(sleeps.size(), 3u);
+    for (DWORD ms : sleeps)
+        EXPECT_EQ(1000u, ms);
+}
