@@ -24,6 +24,8 @@ dialog_wine() {
 
 dialog_start() {
   mkdir -p "$DIALOG_STATE"
+  # What an earlier start left running goes first.
+  [ -f "$DIALOG_STATE/xvfb.pid" ] && dialog_stop
   rm -f "$DIALOG_STATE/display"
   if ! command -v Xvfb >/dev/null 2>&1; then
     echo "dialogs: Xvfb not found (scripts/setup.sh installs it); the dialog tests will be skipped"
@@ -32,8 +34,27 @@ dialog_start() {
   if [ ! -f "$DIALOG_PREFIX/system.reg" ]; then
     echo "dialogs: creating prefix $DIALOG_PREFIX"
     dialog_wine "$DIALOG_WINE" wineboot -i >/dev/null 2>&1 || true
-    dialog_wine "$DIALOG_WINESERVER" -w
   fi
+  # The prefix is set up before there is a display, so that nothing runs yet with old settings.
+  # Japanese text in the boxes: Tahoma (the box and caption font) links to IPA P Gothic for
+  # the glyphs it lacks. Wine's own Tahoma and Marlett (the caption buttons) are not found by
+  # this Wine unless they are in the prefix's font folder; Tahoma's bold stays synthesised so
+  # that the caption links too. A virtual desktop draws captions and close buttons without a
+  # window manager.
+  local font
+  for font in tahoma.ttf marlett.ttf; do
+    if [ -f "/usr/share/wine/fonts/$font" ] && [ ! -f "$DIALOG_PREFIX/drive_c/windows/Fonts/$font" ]; then
+      cp "/usr/share/wine/fonts/$font" "$DIALOG_PREFIX/drive_c/windows/Fonts/$font"
+    fi
+  done
+  dialog_wine "$DIALOG_WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+    /v Tahoma /t REG_MULTI_SZ /d 'ipagp.ttf,IPAPGothic' /f >/dev/null 2>&1 || true
+  dialog_wine "$DIALOG_WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1 || true
+  dialog_wine "$DIALOG_WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "$DIALOG_SCREEN" /f \
+    >/dev/null 2>&1 || true
+  dialog_wine "$DIALOG_WINESERVER" -k >/dev/null 2>&1 || true
+  dialog_wine "$DIALOG_WINESERVER" -w >/dev/null 2>&1 || true
+
   # Xvfb picks a free display itself and writes its number to fd 3.
   Xvfb -displayfd 3 -screen 0 "${DIALOG_SCREEN}x24" -nolisten tcp \
     3>"$DIALOG_STATE/display.new" >"$DIALOG_STATE/xvfb.log" 2>&1 </dev/null &
@@ -54,22 +75,6 @@ dialog_start() {
   rm -f "$DIALOG_STATE/display.new"
   dialog_wine "$DIALOG_WINESERVER" -p >/dev/null 2>&1 &
   sleep 0.5
-  # Japanese text in the boxes: Tahoma (the box and caption font) links to IPA P Gothic for
-  # the glyphs it lacks. Wine's own Tahoma and Marlett (the caption buttons) are not found by
-  # this Wine unless they are in the prefix's font folder; Tahoma's bold stays synthesised so
-  # that the caption links too. A virtual desktop draws captions and close buttons without a
-  # window manager.
-  local font
-  for font in tahoma.ttf marlett.ttf; do
-    if [ -f "/usr/share/wine/fonts/$font" ] && [ ! -f "$DIALOG_PREFIX/drive_c/windows/Fonts/$font" ]; then
-      cp "/usr/share/wine/fonts/$font" "$DIALOG_PREFIX/drive_c/windows/Fonts/$font"
-    fi
-  done
-  dialog_wine "$DIALOG_WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
-    /v Tahoma /t REG_MULTI_SZ /d 'ipagp.ttf,IPAPGothic' /f >/dev/null 2>&1 || true
-  dialog_wine "$DIALOG_WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1 || true
-  dialog_wine "$DIALOG_WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "$DIALOG_SCREEN" /f \
-    >/dev/null 2>&1 || true
   # Start the desktop and the prefix's system processes now, detached from our output.
   dialog_wine "$DIALOG_WINE" cmd /c exit >/dev/null 2>&1 </dev/null || true
   echo "dialogs: X display :$(cat "$DIALOG_STATE/display") for $DIALOG_PREFIX"
