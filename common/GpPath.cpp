@@ -1,0 +1,323 @@
+#include "GpPath.h"
+
+#include <shellapi.h>
+#include <wchar.h>
+
+#include "GpErrorText.h"
+#include "GpHandles.h"
+#include "GpResult.h"
+#include "GpTrace.h"
+
+namespace
+{
+constexpr size_t LONG_LIMIT = 32000;
+constexpr size_t SHORT_LIMIT = 260;
+constexpr int SHELL_ENTRY_CCH = 262;
+
+bool IsLongForm(const wchar_t* psz)
+{
+    return wcslen(psz) >= 4 && _wcsnicmp(psz, L"\\\\?\\", 4) == 0;
+}
+
+bool IsFolder(const wchar_t* psz)
+{
+    DWORD dw = GetFileAttributesW(psz);
+    return dw != INVALID_FILE_ATTRIBUTES && (dw & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Whether the folder whose name ends right before buf[pos] (a backslash) exists.
+bool FolderEndingAtExists(wchar_t* buf, size_t pos)
+{
+    wchar_t c = buf[pos + 1];
+    buf[pos + 1] = L'\0';
+    bool b = IsFolder(buf);
+    buf[pos + 1] = c;
+    return b;
+}
+
+// Root end of a network path whose computer name starts at buf[start]: the backslash after the
+// share name. 0 when the path holds no share (already traced).
+size_t NetworkRootEnd(wchar_t* buf, size_t start, const wchar_t* pszOrg)
+{
+    static const wchar_t* const FN = L"MakeSubDir";
+    wchar_t* pPc = buf + start;
+    wchar_t* pPcEnd = wcschr(pPc, L'\\');
+    if (pPcEnd == nullptr)
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] ！NW-ＰＣ名=<%s> org=<%s>.", FN, pPc, pszOrg);
+        return 0;
+    }
+    *pPcEnd = L'\0';
+    GPTRACE(TRACE_DEBUG, L"[%s] NW-ＰＣ名=<%s> next=<%s>.", FN, pPc, pPcEnd + 1);
+    *pPcEnd = L'\\';
+    wchar_t* pShare = pPcEnd + 1;
+    wchar_t* pShareEnd = wcschr(pShare, L'\\');
+    if (pShareEnd == nullptr)
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] ！NW-共有名=<%s> org=<%s>.", FN, pShare, pszOrg);
+        return 0;
+    }
+    *pShareEnd = L'\0';
+    GPTRACE(TRACE_DEBUG, L"[%s] NW-共有名=<%s> next=<%s>.", FN, pShare, pShareEnd + 1);
+    *pShareEnd = L'\\';
+    GPTRACE(TRACE_TRACE, L"[%s] NW除去=<%s> org=<%s>.", FN, pShareEnd + 1, pszOrg);
+    return static_cast<size_t>(pShareEnd - buf);
+}
+} // namespace
+
+int CheckPathLimit(const wchar_t* pszPath)
+{
+    if (pszPath == nullptr || pszPath[0] == L'\0')
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] ！ISVALID_PSTR\u3000｛%s｝\u3000parh=<%s>", L"CheckPathLimit",
+                GpErrText(ERROR_BAD_PATHNAME), pszPath ? pszPath : L"(null)");
+        SetLastError(ERROR_BAD_PATHNAME);
+        return ERROR_BAD_PATHNAME;
+    }
+    size_t nLimit = IsLongForm(pszPath) ? LONG_LIMIT : SHORT_LIMIT;
+    return wcsnlen(pszPath, nLimit) < nLimit ? ERROR_OK : ERROR_FILENAME_EXCED_RANGE;
+}
+
+bool GetFileSize64(const wchar_t* pszPath, ULONGLONG& ullSize)
+{
+    WIN32_FILE_ATTRIBUTE_DATA fad;
+    if (pszPath == nullptr || !GetFileAttributesExW(pszPath, GetFileExInfoStandard, &fad))
+    {
+        DWORD dwErr = pszPath ? GetLastError() : ERROR_INVALID_PARAMETER;
+        GPTRACE(TRACE_ERROR, L"[%s] ！GetAttr<%s>\u3000｛%s｝", L"GetFileSize64",
+                pszPath ? pszPath : L"(null)", GpErrText(static_cast<int>(dwErr)));
+        SetLastError(dwErr);
+        return false;
+    }
+    ullSize = (static_cast<ULONGLONG>(fad.nFileSizeHigh) << 32) | fad.nFileSizeLow;
+    return true;
+}
+
+LONGLONG Seek64(HANDLE hFile, LONGLONG llDistance, DWORD dwOrigin)
+{
+    LARGE_INTEGER liDistance;
+    LARGE_INTEGER liPos;
+    liDistance.QuadPart = llDistance;
+    if (!SetFilePointerEx(hFile, liDistance, &liPos, dwOrigin))
+    {
+        DWORD dwErr = GetLastError();
+        GPTRACE(TRACE_ERROR, L"[%s] ！SetFilePointerEx\u3000｛%s｝", L"Seek64",
+                GpErrText(static_cast<int>(dwErr)));
+        SetLastError(dwErr);
+        return -1;
+    }
+    return liPos.QuadPart;
+}
+
+int MakeSubDir(const wchar_t* pszPath)
+{
+    static const wchar_t* const FN = L"MakeSubDir";
+    size_t nLen = pszPath ? wcslen(pszPath) : 0;
+    if (nLen < 4)
+        return ERROR_NON;
+
+    GpHeapBlock block(HeapAlloc(GetProcessHeap(), 0, (nLen + 1) * sizeof(wchar_t) + 8));
+    if (!block)
+    {
+        DWORD dwErr = GetLastError();
+        GPTRACE(TRACE_ERROR, L"[%s] ！TAlloc(%u)\u3000｛%s｝\u3000<%s>", FN, static_cast<unsigned>(nLen + 1),
+                GpErrText(static_cast<int>(dwErr)), pszPath);
+        SetLastError(dwErr);
+        return dwErr != 0 ? static_cast<int>(dwErr) : -891;
+    }
+    wchar_t* buf = static_cast<wchar_t*>(block.Get());
+    if (wcscpy_s(buf, nLen + 1, pszPath) != 0)
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] ！_tcscpy_s len=%u\u3000｛%s｝\u3000<%s>", FN,
+                static_cast<unsigned>(nLen), GpCrtErrorText(-1), pszPath);
+        return -898;
+    }
+
+    wchar_t* pLast = wcsrchr(buf, L'\\');
+    if (pLast == nullptr)
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] ！_tcsrchr len=%u\u3000｛%s｝\u3000<%s>", FN, static_cast<unsigned>(nLen),
+                GpErrText(ERROR_BAD_PATHNAME), pszPath);
+        return ERROR_BAD_PATHNAME;
+    }
+    pLast[1] = L'\0';
+    if (IsFolder(buf))
+        return ERROR_NON;
+    const size_t nLast = static_cast<size_t>(pLast - buf);
+
+    // Nothing at or before the root end is ever created: drive roots, "\\?\C:\", shares.
+    size_t nRoot;
+    if (wcsncmp(buf, L"\\\\?\\", 4) == 0)
+    {
+        if (_wcsnicmp(buf + 4, L"UNC\\", 4) == 0)
+        {
+            GPTRACE(TRACE_TRACE, L"[%s] UNC除去=<%s> org=<%s>.", FN, buf + 8, pszPath);
+            nRoot = NetworkRootEnd(buf, 8, pszPath);
+            if (nRoot == 0)
+                return ERROR_BAD_PATHNAME;
+        }
+        else
+        {
+            GPTRACE(TRACE_TRACE, L"[%s] WideExt除去=<%s> org=<%s>.", FN, buf + 4, pszPath);
+            nRoot = 6;
+        }
+    }
+    else if (buf[0] == L'\\' && buf[1] == L'\\')
+    {
+        nRoot = NetworkRootEnd(buf, 2, pszPath);
+        if (nRoot == 0)
+            return ERROR_BAD_PATHNAME;
+    }
+    else
+    {
+        nRoot = 2;
+    }
+
+    size_t nMark = nLast;
+    // A folder part shorter than its own root ("\\?\" alone) has nothing that could be made.
+    bool bBad = nMark < nRoot;
+    while (!bBad && nMark > nRoot)
+    {
+        size_t nPrev = nMark;
+        while (nPrev > nRoot && buf[nPrev - 1] != L'\\')
+            nPrev--;
+        if (nPrev <= nRoot && buf[nRoot] != L'\\')
+        {
+            bBad = true;
+            break;
+        }
+        nPrev--; // the backslash found
+        if (nPrev == nRoot)
+            break;
+        if (FolderEndingAtExists(buf, nPrev))
+            break;
+        nMark = nPrev;
+    }
+    if (bBad)
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] 不正パス\u3000pos1=<%s> pos9=<%s> pos9-1=%d.", FN, buf + nMark,
+                buf + nLast, static_cast<int>(nLast) - static_cast<int>(nMark));
+        GPTRACE(TRACE_WARNING, L"[%s] ret=%d. pos1=<%s> pos0=<%s>.\u3000｛%s｝", FN, ERROR_BAD_PATHNAME,
+                buf + nMark, buf + (nRoot <= nLast ? nRoot : nLast), GpErrText(ERROR_BAD_PATHNAME));
+        return ERROR_BAD_PATHNAME;
+    }
+
+    for (size_t nPos = nMark; buf[nPos] != L'\0';)
+    {
+        buf[nPos] = L'\0';
+        GPTRACE(TRACE_DEBUG, L"CreateDirectory call. \u3000len=%u <%s>.", static_cast<unsigned>(nPos), buf);
+        if (!CreateDirectoryW(buf, nullptr))
+        {
+            DWORD dwErr = GetLastError();
+            GPTRACE(TRACE_DEBUG, L"[%s] ！CreateDirectory\u3000｛%s｝\u3000len=%u <%s>", FN,
+                    GpErrText(static_cast<int>(dwErr)), static_cast<unsigned>(nPos), buf);
+            if (dwErr == ERROR_ALREADY_EXISTS)
+            {
+                // Another process made it at the same time: as good as made here.
+                GPTRACE(TRACE_TRACE, L"\u3000\u3000他プロセスが作成？\u3000 pos1=0x%p <%s>", buf + nPos,
+                        pszPath + nPos);
+            }
+            else if (dwErr == ERROR_PATH_NOT_FOUND)
+            {
+                // A parent that cannot be made here (a missing drive or share): the folder does not
+                // exist, so this is a failure, reported as the length error when that is the cause.
+                int rc = CheckPathLimit(buf);
+                GPTRACE(TRACE_TRACE, L"[%s] CheckPathLimit\u3000｛%s｝\u3000len=%u <%s>", FN, GpErrText(rc),
+                        static_cast<unsigned>(nPos), buf);
+                buf[nPos] = L'\\';
+                int nResult = (rc == ERROR_OK) ? ERROR_PATH_NOT_FOUND : rc;
+                SetLastError(static_cast<DWORD>(nResult));
+                return nResult;
+            }
+            else if (!IsFolder(buf))
+            {
+                GPTRACE(TRACE_ERROR, L"[%s] ！CreateDirectory\u3000｛%s｝\u3000len=%u <%s>", FN,
+                        GpErrText(static_cast<int>(dwErr)), static_cast<unsigned>(nPos), buf);
+                SetLastError(dwErr);
+                return static_cast<int>(dwErr);
+            }
+        }
+        buf[nPos] = L'\\';
+        const wchar_t* pNext = wcschr(buf + nPos + 1, L'\\');
+        nPos = pNext ? static_cast<size_t>(pNext - buf) : nPos + 1 + wcslen(buf + nPos + 1);
+    }
+    return ERROR_OK;
+}
+
+wchar_t* MakeStringsBuffer(const TmArray<VString>& list)
+{
+    static const wchar_t* const FN = L"MakeStringsBuffer";
+    int nSel = list.GetSize();
+    if (nSel <= 0)
+    {
+        GPTRACE(TRACE_WARNING, L"[%s] sel.GetSize()=%d.", FN, nSel);
+        return nullptr;
+    }
+    GPTRACE(TRACE_TRACE, L"[%s] begin.\u3000n=%d", FN, nSel);
+
+    // 262 characters per entry, or more for a longer entry: no entry can run past the block.
+    size_t cch = 1;
+    for (int i = 0; i < nSel; i++)
+    {
+        size_t n = static_cast<size_t>(list[i].GetLength()) + 1;
+        cch += n > SHELL_ENTRY_CCH ? n : SHELL_ENTRY_CCH;
+    }
+    wchar_t* pBuf =
+        static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, cch * sizeof(wchar_t) + 8));
+    if (pBuf == nullptr)
+    {
+        DWORD dwErr = GetLastError();
+        GPTRACE(TRACE_FATAL, L"[%s] ！TAlloc(%u) nSel=%u.\u3000｛%s｝", FN, static_cast<unsigned>(cch),
+                static_cast<unsigned>(nSel), GpErrText(static_cast<int>(dwErr)));
+        SetLastError(dwErr);
+        return nullptr;
+    }
+    wchar_t* p = pBuf;
+    for (int i = 0; i < nSel; i++)
+    {
+        int n = list[i].GetLength();
+        if (n == 0)
+        {
+            // An empty entry would read as the end of the list.
+            if (GetLastError() != 0)
+            {
+                GPTRACE(TRACE_WARNING, L"[%s] ！wsprintf(%s) len=%d.\u3000｛%s｝", FN, list[i].c_str(), n + 1,
+                        GpErrText(-1));
+            }
+            break;
+        }
+        memcpy(p, list[i].c_str(), static_cast<size_t>(n) * sizeof(wchar_t));
+        p += n + 1; // the zero fill gives each NUL and the final one
+    }
+    return pBuf;
+}
+
+int ShDelete(const TmArray<VString>& list)
+{
+    // The shell would read an empty list as no list at all.
+    if (list.GetSize() <= 0 || list[0].IsEmpty())
+    {
+        GPTRACE(TRACE_WARNING, L"[%s] sel.GetSize()=%d.", L"ShDelete", list.GetSize());
+        return ERROR_NON;
+    }
+    GpHeapBlock from(MakeStringsBuffer(list));
+    if (!from)
+    {
+        DWORD dwErr = GetLastError();
+        return dwErr != 0 ? -static_cast<int>(dwErr) : -ERROR_NOT_ENOUGH_MEMORY;
+    }
+    SHFILEOPSTRUCTW op = {};
+    op.hwnd = nullptr;
+    op.wFunc = FO_DELETE;
+    op.pFrom = static_cast<const wchar_t*>(from.Get());
+    op.pTo = nullptr;
+    op.fFlags = FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
+    int rc = SHFileOperationW(&op);
+    if (rc != 0)
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] ！SHFileOperation from=<%s> to=<%s>\u3000ErrorCode=0x%X.", L"ShDelete",
+                op.pFrom, L"(null)", rc);
+        return -rc;
+    }
+    return ERROR_OK;
+}

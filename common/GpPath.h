@@ -1,0 +1,32 @@
+#pragma once
+#include <windows.h>
+
+#include "TmArray.h"
+#include "VString.h"
+
+// Path and file helpers shared by the road steps. Results: ERROR_OK (37), ERROR_NON (35),
+// Windows error codes, or negative codes of their own.
+
+// ERROR_OK within the limit (259 characters, 31 999 with the "\\?\" prefix), 206 beyond, 161 for
+// a null or empty path.
+int CheckPathLimit(const wchar_t* pszPath);
+
+// Size of the named file from its attribute data, without opening it. False on failure (last
+// error kept).
+bool GetFileSize64(const wchar_t* pszPath, ULONGLONG& ullSize);
+
+// New position (dwOrigin FILE_BEGIN, FILE_CURRENT or FILE_END), or -1 (last error kept).
+LONGLONG Seek64(HANDLE hFile, LONGLONG llDistance, DWORD dwOrigin);
+
+// Creates every missing folder up to and including the last backslash of pszPath (what follows
+// it is a file name): ERROR_OK when created, ERROR_NON when there was nothing to create. Knows
+// the "\\?\", "\\?\UNC\" and "\\pc\share\" forms and never creates a root or a share.
+int MakeSubDir(const wchar_t* pszPath);
+
+// The list in the shell's form (each path NUL-ended, a second NUL at the end) in a zero-filled
+// process-heap block the caller frees with HeapFree; null for an empty list or no memory.
+wchar_t* MakeStringsBuffer(const TmArray<VString>& list);
+
+// Deletes every listed file and folder (folders with their contents) without any UI and without
+// the recycle bin. ERROR_OK, ERROR_NON for an empty list, or the shell's error code negated.
+int ShDelete(const TmArray<VString>& list);

@@ -1,0 +1,224 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/GpHandles.h"
+#include "common/GpPath.h"
+#include "common/GpResult.h"
+#include "tests/support/TestUtil.h"
+#include "tests/support/TraceCapture.h"
+
+using namespace lumotest;
+
+namespace
+{
+bool IsDir(const std::wstring& p)
+{
+    DWORD a = GetFileAttributesW(p.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Folders the call tried to create, in order, from its trace records.
+std::vector<std::wstring> CreateCalls(const TraceCapture& capture)
+{
+    std::vector<std::wstring> out;
+    for (const std::wstring& m : capture.Messages(L"CreateDirectory call."))
+    {
+        size_t a = m.find(L'<'), b = m.rfind(L'>');
+        out.push_back(m.substr(a + 1, b - a - 1));
+    }
+    return out;
+}
+} // namespace
+
+TEST(CheckPathLimit, LimitsOfBothForms)
+{
+    std::wstring longPrefix = L"\\\\?\\C:\\";
+    struct Case
+    {
+        std::wstring path;
+        int result;
+    } cases[] = {
+        {L"C:\\" + std::wstring(256, L'a'), ERROR_OK},                          // 259
+        {L"C:\\" + std::wstring(257, L'a'), ERROR_FILENAME_EXCED_RANGE},        // 260
+        {longPrefix + std::wstring(31999 - longPrefix.size(), L'a'), ERROR_OK}, // 31 999
+        {longPrefix + std::wstring(32000 - longPrefix.size(), L'a'), ERROR_FILENAME_EXCED_RANGE},
+        {L"\\\\?\\UNC\\pc\\share\\" + std::wstring(1000, L'a'), ERROR_OK},
+        {L"", ERROR_BAD_PATHNAME},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.path.size());
+        EXPECT_EQ(c.result, CheckPathLimit(c.path.c_str()));
+    }
+    TraceCapture capture;
+    EXPECT_EQ(ERROR_BAD_PATHNAME, CheckPathLimit(nullptr));
+    EXPECT_TRUE(capture.WaitFor(L"[CheckPathLimit] ！ISVALID_PSTR\u3000｛"));
+}
+
+TEST(MakeSubDir, LocalAndLongFormsCreateEveryMissingLevel)
+{
+    TempDir dir;
+    CreateDirectoryW((dir / L"a").c_str(), nullptr);
+    struct Case
+    {
+        std::wstring path;
+        int result;
+        std::wstring mustExist; // empty: nothing to check
+        std::wstring mustNotExist;
+    } cases[] = {
+        {dir / L"a\\b\\c.txt", ERROR_OK, dir / L"a\\b", dir / L"a\\b\\c.txt"},
+        {dir / L"a\\b\\c.txt", ERROR_NON, dir / L"a\\b", L""},
+        {dir / L"a\\x", ERROR_NON, L"", dir / L"a\\x"}, // the last component is a file name
+        {dir / L"n1\\n2\\n3\\", ERROR_OK, dir / L"n1\\n2\\n3", L""},
+        {L"\\\\?\\" + (dir / L"x\\y\\"), ERROR_OK, dir / L"x\\y", L""},
+        {L"\\\\?\\" + (dir / L"x\\y\\z\\f"), ERROR_OK, dir / L"x\\y\\z", dir / L"x\\y\\z\\f"},
+        {L"C:\\", ERROR_NON, L"", L""},
+        {L"abcd", ERROR_BAD_PATHNAME, L"", L""},
+        {L"\\\\pc", ERROR_BAD_PATHNAME, L"", L""},
+        {L"\\\\pc\\share", ERROR_BAD_PATHNAME, L"", L""},
+        {L"\\\\?\\UNC\\pc", ERROR_BAD_PATHNAME, L"", L""},
+        {L"\\\\?\\C:", ERROR_BAD_PATHNAME, L"", L""},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(ToUtf8(c.path));
+        EXPECT_EQ(c.result, MakeSubDir(c.path.c_str()));
+        EXPECT_TRUE(c.mustExist.empty() || IsDir(c.mustExist));
+        EXPECT_TRUE(c.mustNotExist.empty() || !FileExists(c.mustNotExist));
+    }
+}
+
+TEST(MakeSubDir, NetworkFormNeverCreatesComputerOrShare)
+{
+    struct Case
+    {
+        std::wstring path;
+        std::wstring firstTried;
+    } cases[] = {
+        {L"\\\\nopc\\share\\d1\\d2\\", L"\\\\nopc\\share\\d1"},
+        {L"\\\\?\\UNC\\nopc\\share\\d1\\d2\\f.txt", L"\\\\?\\UNC\\nopc\\share\\d1"},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(ToUtf8(c.path));
+        TraceCapture capture;
+        int rc = MakeSubDir(c.path.c_str());
+        // The share does not exist, so nothing could be created: never reported as done.
+        EXPECT_NE(ERROR_OK, rc);
+        EXPECT_NE(ERROR_NON, rc);
+        ASSERT_TRUE(capture.WaitFor(L"CreateDirectory call."));
+        ASSERT_TRUE(capture.WaitFor(L"[MakeSubDir] ！CreateDirectory"));
+        std::vector<std::wstring> tried = CreateCalls(capture);
+        ASSERT_FALSE(tried.empty());
+        EXPECT_EQ(c.firstTried, tried[0]);
+        EXPECT_TRUE(capture.Contains(L"[MakeSubDir] NW除去=<d1\\d2\\"));
+    }
+}
+
+TEST(MakeSubDir, UncreatableParentIsAFailure)
+{
+    TempDir dir;
+    WriteFileBytes(dir / L"file", "x");
+    // A missing drive and a file where a folder should be: nothing is created, nothing reported as done.
+    const std::wstring paths[] = {L"Q:\\lumo_none\\a\\b\\", dir / L"file\\sub\\f.txt"};
+    for (const std::wstring& p : paths)
+    {
+        SCOPED_TRACE(ToUtf8(p));
+        int rc = MakeSubDir(p.c_str());
+        EXPECT_NE(ERROR_OK, rc);
+        EXPECT_NE(ERROR_NON, rc);
+    }
+}
+
+TEST(MakeSubDir, ConcurrentCallersAllSucceed)
+{
+    TempDir dir;
+    std::wstring path = dir / L"r1\\r2\\r3\\r4\\r5\\file.bin";
+    std::vector<int> results(6, 0);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < results.size(); i++)
+        threads.emplace_back([&, i] { results[i] = MakeSubDir(path.c_str()); });
+    for (auto& t : threads)
+        t.join();
+    for (int rc : results)
+        EXPECT_TRUE(rc == ERROR_OK || rc == ERROR_NON) << rc;
+    EXPECT_TRUE(IsDir(dir / L"r1\\r2\\r3\\r4\\r5"));
+}
+
+TEST(FileSize, SizeAndSeekOfAFile)
+{
+    TempDir dir;
+    std::wstring file = dir / L"five.bin";
+    WriteFileBytes(file, "12345");
+    ULONGLONG size = 0;
+    EXPECT_TRUE(GetFileSize64(file.c_str(), size));
+    EXPECT_EQ(5u, size);
+
+    GpFile h(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(h.IsValid());
+    EXPECT_EQ(5, Seek64(h.Get(), 0, FILE_END));
+    EXPECT_EQ(0, Seek64(h.Get(), 0, FILE_BEGIN));
+
+    TraceCapture capture;
+    EXPECT_FALSE(GetFileSize64((dir / L"none").c_str(), size));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+    EXPECT_EQ(-1, Seek64(INVALID_HANDLE_VALUE, 0, FILE_END));
+    EXPECT_NE(0u, GetLastError());
+    EXPECT_TRUE(capture.WaitFor(L"[GetFileSize64] ！GetAttr<"));
+    EXPECT_TRUE(capture.WaitFor(L"[Seek64] ！SetFilePointerEx\u3000｛"));
+}
+
+TEST(ShDelete, ShellFormHoldsLongEntriesWhole)
+{
+    TmArray<VString> list;
+    std::wstring longEntry = L"C:\\" + std::wstring(600, L'l');
+    list.Add(VString(L"C:\\short"));
+    list.Add(VString(longEntry.c_str()));
+    wchar_t* p = MakeStringsBuffer(list);
+    ASSERT_NE(nullptr, p);
+    size_t cbBlock = HeapSize(GetProcessHeap(), 0, p);
+    size_t cchUsed = 9 + longEntry.size() + 1 + 1;
+    ASSERT_GE(cbBlock, cchUsed * sizeof(wchar_t));
+    EXPECT_EQ(std::wstring(L"C:\\short"), std::wstring(p));
+    EXPECT_EQ(longEntry, std::wstring(p + 9));
+    EXPECT_EQ(L'\0', p[9 + longEntry.size() + 1]);
+    HeapFree(GetProcessHeap(), 0, p);
+
+    TmArray<VString> empty;
+    EXPECT_EQ(nullptr, MakeStringsBuffer(empty));
+}
+
+TEST(ShDelete, DeletesFoldersWithContentAndFiles)
+{
+    TempDir dir;
+    CreateDirectoryW((dir / L"f").c_str(), nullptr);
+    CreateDirectoryW((dir / L"f\\inner").c_str(), nullptr);
+    WriteFileBytes(dir / L"f\\inner\\x.txt", "x");
+    WriteFileBytes(dir / L"g.txt", "g");
+    WriteFileBytes(dir / L"keep.txt", "k");
+    TmArray<VString> list;
+    list.Add(VString((dir / L"f").c_str()));
+    list.Add(VString((dir / L"g.txt").c_str()));
+    EXPECT_EQ(ERROR_OK, ShDelete(list));
+    EXPECT_FALSE(FileExists(dir / L"f"));
+    EXPECT_FALSE(FileExists(dir / L"g.txt"));
+    EXPECT_TRUE(FileExists(dir / L"keep.txt"));
+
+    // An empty list, or one that starts with an empty entry, deletes nothing.
+    TmArray<VString> empty;
+    EXPECT_EQ(ERROR_NON, ShDelete(empty));
+    TmArray<VString> blank;
+    blank.Add(VString(L""));
+    blank.Add(VString((dir / L"keep.txt").c_str()));
+    EXPECT_EQ(ERROR_NON, ShDelete(blank));
+    EXPECT_TRUE(FileExists(dir / L"keep.txt"));
+
+    TraceCapture capture;
+    TmArray<VString> missing;
+    missing.Add(VString((dir / L"none").c_str()));
+    EXPECT_LT(ShDelete(missing), 0);
+    EXPECT_TRUE(capture.WaitFor(L"[ShDelete] ！SHFileOperation from=<"));
+}
