@@ -41,6 +41,20 @@ void HmacSession::ForgetKey()
 
 namespace
 {
+// The provider DLL is loaded when a context is acquired and unloaded again when the last one is
+// released, which costs more than the 2000 HMACs of a derivation. Keep it for the process.
+void PinProviderDll()
+{
+    static LONG s_nPinned = 0;
+    if (InterlockedExchange(&s_nPinned, 1) == 0)
+    {
+        HMODULE hModule = nullptr;
+        DWORD dwErr = GetLastError();
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, L"rsaenh.dll", &hModule);
+        SetLastError(dwErr);
+    }
+}
+
 bool SameKey(const HmacSession& s, const BYTE* pKey, int nKeyLen)
 {
     return s.m_key.IsValid() && s.m_nBytes == nKeyLen &&
@@ -108,6 +122,7 @@ bool CalcHmac(const BYTE* pKey, int nKeyLen, const BYTE* pData, int nDataLen, BY
         TraceKept(L"[%s] ！CryptAcquireContext\u3000｛%s｝", FN, GetLastError());
         return false;
     }
+    PinProviderDll();
     if (!SameKey(s, pKey, nKeyLen) && !ImportHmacKey(FN, s, pKey, nKeyLen))
         return false;
 

@@ -71,4 +71,7 @@ for v in kdf-v1 kdf-v2; do
   printf "      times Python:  least %8s  median %8s  CPU %8s   (goal <= 20 for the 32-byte key)\n" \
     "$(ratio "$o_min" "$p_min")" "$(ratio "$o_med" "$p_med")" "$(ratio "$o_cpu" "$p_cpu")"
 done
+read -r _ a_min a_med <<<"$(echo "$out" | awk '$1 == "acquire-context"')"
+printf "  of which the provider context (acquire and release): least %s  median %s\n" "$a_min" "$a_med"
+printf "  first derivation of the process (loads the provider DLL): %s\n" "$(fig kdf-first 2)"
 exit $status
