@@ -2,6 +2,7 @@
 
 #include "GpErrorText.h"
 #include "GpHandles.h"
+#include "GpPath.h"
 #include "GpResult.h"
 #include "GpTrace.h"
 
@@ -23,22 +24,6 @@ struct CryptHashTraits
 };
 using CryptProv = GpUniqueHandle<CryptProvTraits>;
 using CryptHash = GpUniqueHandle<CryptHashTraits>;
-
-// New position of an open file, or -1 (last error kept for the caller).
-LONGLONG SeekFile64(HANDLE hFile, LONGLONG llDistance, DWORD dwOrigin)
-{
-    LARGE_INTEGER liDistance;
-    LARGE_INTEGER liPos;
-    liDistance.QuadPart = llDistance;
-    if (!SetFilePointerEx(hFile, liDistance, &liPos, dwOrigin))
-    {
-        DWORD dwErr = GetLastError();
-        GPTRACE(TRACE_ERROR, L"[%s] ！SetFilePointerEx\u3000｛%s｝", L"Seek64", GpErrText(dwErr));
-        SetLastError(dwErr);
-        return -1;
-    }
-    return liPos.QuadPart;
-}
 } // namespace
 
 int CHashUtil::CalcHashOnce(const wchar_t* pszPath, BYTE* pOut)
@@ -62,7 +47,7 @@ int CHashUtil::CalcHashOnce(HANDLE hFile, BYTE* pOut)
         GPTRACE(TRACE_ERROR, L"[%s] ！CryptAcquireContext\u3000｛%s｝", HASH_NAME, GpErrText(-1));
         return -44;
     }
-    LONGLONG llSize = SeekFile64(hFile, 0, FILE_END);
+    LONGLONG llSize = Seek64(hFile, 0, FILE_END);
     if (llSize < 1 || llSize > MAX_FILE_BYTES)
     {
         GPTRACE(TRACE_ERROR, L"[%s] ！Seek64=%I64d.\u3000｛%s｝\n", HASH_NAME, llSize, GpErrText(-1));
@@ -74,7 +59,7 @@ int CHashUtil::CalcHashOnce(HANDLE hFile, BYTE* pOut)
         GPTRACE(TRACE_FATAL, L"[%s] ！HAlloc(%I64d).\u3000｛%s｝\n", HASH_NAME, llSize, GpErrText(-1));
         return -55;
     }
-    SeekFile64(hFile, 0, FILE_BEGIN);
+    Seek64(hFile, 0, FILE_BEGIN);
     // The block's real size may exceed the request; reading that much still cannot pass its end.
     SIZE_T cbBlock = HeapSize(GetProcessHeap(), 0, block.Get());
     DWORD cbToRead =
