@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 #include "EncTestUtil.h"
 #include "tests/support/TestUtil.h"
 #include "tests/support/TraceCapture.h"
@@ -219,11 +221,18 @@ TEST_F(EncFileTest, WrongPassPhraseGives6001WithDump)
     EXPECT_TRUE(back.empty());
     ASSERT_TRUE(m_trace.WaitFor(L"[EncFile::ReadHeader1b] キーが違います。\u3000｛"));
     ASSERT_TRUE(m_trace.WaitFor(L"[EncFile::Read] ！ReadHeader1b()"));
+    // Records may arrive out of order: wait for both dump lines, then order them as written.
     std::vector<DebugRecord> dumps;
-    for (const DebugRecord& r : m_trace.Records())
-        if (r.level == 41 && r.message.find(L"[EncFile::ReadHeader1b] ") == 0)
-            dumps.push_back(r);
+    for (DWORD start = GetTickCount(); dumps.size() < 2 && GetTickCount() - start < 5000; Sleep(10))
+    {
+        dumps.clear();
+        for (const DebugRecord& r : m_trace.Records())
+            if (r.level == 41 && r.message.find(L"[EncFile::ReadHeader1b] ") == 0)
+                dumps.push_back(r);
+    }
     ASSERT_EQ(2u, dumps.size());
+    std::sort(dumps.begin(), dumps.end(),
+              [](const DebugRecord& a, const DebugRecord& b) { return a.sequence < b.sequence; });
     // The expected bytes first ("0123456789ABCDEF"), then what was decrypted.
     EXPECT_EQ(L"[EncFile::ReadHeader1b] 30 31 32 33 - 34 35 36 37 - 38 39 41 42 - 43 44 45 46 ",
               dumps[0].message);
