@@ -231,8 +231,9 @@ TEST_F(EncFileTest, WrongPassPhraseGives6001WithDump)
                 dumps.push_back(r);
     }
     ASSERT_EQ(2u, dumps.size());
-    std::sort(dumps.begin(), dumps.end(),
-              [](const DebugRecord& a, const DebugRecord& b) { return a.sequence < b.sequence; });
+    std::sort(dumps.begin(), dumps.end(), [](const DebugRecord& a, const DebugRecord& b) {
+        return a.time != b.time ? a.time < b.time : a.sequence < b.sequence;
+    });
     // The expected bytes first ("0123456789ABCDEF"), then what was decrypted.
     EXPECT_EQ(L"[EncFile::ReadHeader1b] 30 31 32 33 - 34 35 36 37 - 38 39 41 42 - 43 44 45 46 ",
               dumps[0].message);
