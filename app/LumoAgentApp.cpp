@@ -32,6 +32,8 @@ BOOL LumoAgentApp::InitInstance()
 
     if (m_bAgent)
     {
+        if (!NLXLogout() || !AgentProgress())
+            return FALSE;
         GPTRACE(TRACE_MESSAGE, L"[%s] Agent Finish!", FN);
     }
     else

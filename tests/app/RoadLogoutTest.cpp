@@ -1,0 +1,530 @@
+// Client logout coordination and the agent's update driver: the main client window stand-in
+// (QvClientSim.exe), a service answering on the command pipe, and the test prefix's registry.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/LumoAgentApp.h"
+#include "common/GpSeams.h"
+#include "common/ServiceProtocol.h"
+#include "tests/support/TestUtil.h"
+#include "tests/support/TraceCapture.h"
+
+using namespace lumotest;
+
+namespace
+{
+// The resident service as far as the logout step sees it: fixed answers per command, and a
+// record of the commands that came in.
+class FakeService
+{
+public:
+    DWORD versionStatus = 37;
+    DWORD version[4] = {6, 60, 0, 0};
+    DWORD loginStatus = 0;
+
+    FakeService()
+    {
+        m_thread = std::thread([this] { Serve(); });
+        WaitForSingleObject(m_hReady, 10000);
+    }
+    ~FakeService()
+    {
+        m_stop = true;
+        HANDLE h = CreateFileW(SERVICE_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                               nullptr);
+        if (h != INVALID_HANDLE_VALUE)
+            CloseHandle(h);
+        m_thread.join();
+        CloseHandle(m_hReady);
+    }
+    std::vector<WORD> Commands()
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        return m_commands;
+    }
+
+private:
+    void Serve()
+    {
+        HANDLE hPipe = CreateNamedPipeW(SERVICE_PIPE_NAME, PIPE_ACCESS_DUPLEX,
+                                        PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096, 4096,
+                                        0, nullptr);
+        SetEvent(m_hReady);
+        while (!m_stop && hPipe != INVALID_HANDLE_VALUE)
+        {
+            if (!ConnectNamedPipe(hPipe, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED)
+                break;
+            BYTE req[4096];
+            DWORD cb = 0;
+            if (!m_stop && ReadFile(hPipe, req, sizeof(req), &cb, nullptr) &&
+                cb >= sizeof(ServiceRequestHeader))
+            {
+                const auto* hdr = reinterpret_cast<const ServiceRequestHeader*>(req);
+                {
+                    std::lock_guard<std::mutex> g(m_lock);
+                    m_commands.push_back(hdr->wCommand);
+                }
+                std::vector<BYTE> reply(hdr->cbReply < 8 ? 8 : hdr->cbReply);
+                auto* rh = reinterpret_cast<ServiceReplyHeader*>(reply.data());
+                rh->dwStatus = 37;
+                if (hdr->wCommand == STC_GET_QVC_VERSION && reply.size() >= sizeof(VersionReply))
+                {
+                    rh->dwStatus = versionStatus;
+                    memcpy(reinterpret_cast<VersionReply*>(reply.data())->adwVersion, version,
+                           sizeof(version));
+                }
+                if (hdr->wCommand == STC_GET_LOGINSTATUS && reply.size() >= sizeof(LoginStatusReply))
+                    reinterpret_cast<LoginStatusReply*>(reply.data())->dwLoginStatus = loginStatus;
+                DWORD written;
+                WriteFile(hPipe, reply.data(), static_cast<DWORD>(reply.size()), &written, nullptr);
+                FlushFileBuffers(hPipe);
+            }
+            DisconnectNamedPipe(hPipe);
+        }
+        if (hPipe != INVALID_HANDLE_VALUE)
+            CloseHandle(hPipe);
+    }
+
+    std::atomic<bool> m_stop{false};
+    HANDLE m_hReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::mutex m_lock;
+    std::vector<WORD> m_commands;
+    std::thread m_thread;
+};
+
+// The main client window stand-in, running until the test ends.
+class ClientWindow
+{
+public:
+    bool Start(const std::wstring& args)
+    {
+        m_log = m_dir / L"window.log";
+        std::wstring cmd = Quote(BinPath(L"QvClientSim.exe")) + L" /pid=" +
+                           std::to_wstring(GetCurrentProcessId()) + L" /log=" + Quote(m_log) + L" " + args;
+        if (!m_child.Start(cmd))
+            return false;
+        DWORD exitCode = 0;
+        for (int i = 0; i < 300; i++)
+        {
+            if (ReadFileBytes(m_log).find("ready") != std::string::npos)
+                return true;
+            if (m_child.Wait(0, &exitCode))
+                return false; // no window could be made on this desktop
+            Sleep(50);
+        }
+        return false;
+    }
+    // The wParam of every RX_MSG_TOOL_UPDATE, in order.
+    std::vector<int> WParams() const
+    {
+        std::vector<int> out;
+        std::string s = ReadFileBytes(m_log);
+        for (size_t pos = 0; (pos = s.find("wParam=", pos)) != std::string::npos; pos += 7)
+            out.push_back(atoi(s.c_str() + pos + 7));
+        return out;
+    }
+    ~ClientWindow()
+    {
+        m_child.Terminate();
+        m_child.Wait(5000);
+    }
+
+private:
+    TempDir m_dir;
+    std::wstring m_log;
+    ChildProcess m_child;
+};
+
+enum class Window
+{
+    None,
+    Present
+};
+
+struct LogoutCase
+{
+    const char* name;
+    DWORD version[4];
+    DWORD versionStatus;
+    DWORD loginStatus;
+    const wchar_t* mode;
+    Window window;
+    const wchar_t* windowArgs;
+    int boxAnswer; // 0: no box expected
+    BOOL ok;
+    int exitCode;
+    int extInfo; // -1: not checked
+    std::vector<int> wParams;
+    bool forcedLogout;
+};
+
+class NLXLogout : public ::testing::TestWithParam<LogoutCase>
+{
+};
+
+bool Has(const std::vector<WORD>& v, WORD w)
+{
+    for (WORD x : v)
+        if (x == w)
+            return true;
+    return false;
+}
+} // namespace
+
+TEST_P(NLXLogout, Table)
+{
+    const LogoutCase& c = GetParam();
+    FakeService service;
+    memcpy(service.version, c.version, sizeof(service.version));
+    service.versionStatus = c.versionStatus;
+    service.loginStatus = c.loginStatus;
+    ClientWindow window;
+    if (c.window == Window::Present)
+    {
+        if (!window.Start(c.windowArgs))
+        {
+            GTEST_SKIP() << "no window can be made on this desktop";
+        }
+    }
+    int boxes = 0;
+    GpSeam().MessageBoxFn = [&](HWND, const wchar_t* text, const wchar_t* caption, UINT type) {
+        boxes++;
+        EXPECT_EQ(std::wstring(L"Quovera Client アップデートツール"), caption);
+        EXPECT_NE(nullptr, wcsstr(text, L"NLXの機能を利用中のためアップデートできません。"));
+        EXPECT_EQ(static_cast<UINT>(MB_RETRYCANCEL | MB_ICONINFORMATION), type);
+        return c.boxAnswer;
+    };
+
+    LumoAgentApp app;
+    std::wstring cmd = std::wstring(L"/Agent ") + c.mode + L" /p=\"x.zip\"";
+    app.m_lpCmdLine = cmd.c_str();
+    app.SetRunMode();
+    EXPECT_EQ(c.ok, app.NLXLogout());
+    EXPECT_EQ(c.exitCode, app.m_nExitCode);
+    if (c.extInfo >= 0)
+    {
+        EXPECT_EQ(c.extInfo, app.m_nExtInfo);
+    }
+    EXPECT_EQ(c.boxAnswer != 0 ? 1 : 0, boxes);
+    if (c.window == Window::Present)
+    {
+        EXPECT_EQ(c.wParams, window.WParams());
+    }
+    EXPECT_EQ(c.forcedLogout, Has(service.Commands(), STC_MIR_LOGOUT));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, NLXLogout,
+    ::testing::Values(
+        LogoutCase{
+            "V660UsesTheWindow", {6, 60, 0, 0}, 37, 0, L"/sn", Window::Present, L"", 0, 1, 0, 0, {0}, false},
+        LogoutCase{
+            "V7UsesTheWindow", {7, 0, 0, 0}, 37, 0, L"/sn", Window::Present, L"", 0, 1, 0, 0, {0}, false},
+        LogoutCase{
+            "V659AsksTheStatus", {6, 59, 99, 9}, 37, 1, L"/sn", Window::Present, L"", 0, 1, 0, 0, {}, false},
+        LogoutCase{
+            "V599Status0x80", {5, 99, 0, 0}, 37, 0x80, L"/sn", Window::Present, L"", 0, 1, 0, 0, {}, false},
+        LogoutCase{"Status0x81IsNotLoggedOut",
+                   {6, 59, 0, 0},
+                   37,
+                   0x81,
+                   L"/sn",
+                   Window::None,
+                   L"",
+                   0,
+                   0,
+                   6,
+                   0,
+                   {},
+                   false},
+        LogoutCase{"FailedVersionQueryFallsBack",
+                   {6, 60, 0, 0},
+                   50,
+                   1,
+                   L"/sn",
+                   Window::Present,
+                   L"",
+                   0,
+                   1,
+                   0,
+                   0,
+                   {},
+                   false},
+        LogoutCase{"OldVersionForced", {6, 59, 0, 0}, 37, 0, L"/sf", Window::None, L"", 0, 1, 0, 0, {}, true},
+        LogoutCase{"ForceWithoutWindowGoesOn",
+                   {6, 60, 0, 0},
+                   37,
+                   0,
+                   L"/sf",
+                   Window::None,
+                   L"",
+                   0,
+                   1,
+                   0,
+                   0,
+                   {},
+                   false},
+        LogoutCase{
+            "NoWindowWithoutForce", {6, 60, 0, 0}, 37, 0, L"/sn", Window::None, L"", 0, 0, 5, -1, {}, false},
+        LogoutCase{
+            "ForceFlagInWParam", {6, 60, 0, 0}, 37, 0, L"/sf", Window::Present, L"", 0, 1, 0, 0, {1}, false},
+        LogoutCase{"SilentRefusal",
+                   {6, 60, 0, 0},
+                   37,
+                   0,
+                   L"/sn",
+                   Window::Present,
+                   L"/answer=1234",
+                   0,
+                   0,
+                   5,
+                   1234,
+                   {0},
+                   false},
+        LogoutCase{"RetryCancelled",
+                   {6, 60, 0, 0},
+                   37,
+                   0,
+                   L"/sp",
+                   Window::Present,
+                   L"/answer=7",
+                   IDCANCEL,
+                   0,
+                   5,
+                   1223,
+                   {0},
+                   false},
+        LogoutCase{"RetryAccepted",
+                   {6, 60, 0, 0},
+                   37,
+                   0,
+                   L"/sp",
+                   Window::Present,
+                   L"/first=7 /answer=0",
+                   IDRETRY,
+                   1,
+                   0,
+                   0,
+                   {0, 0},
+                   false},
+        LogoutCase{"RetryRefusedAgain",
+                   {6, 60, 0, 0},
+                   37,
+                   0,
+                   L"",
+                   Window::Present,
+                   L"/first=8 /answer=9",
+                   IDRETRY,
+                   0,
+                   5,
+                   9,
+                   {0, 0},
+                   false}),
+    [](const ::testing::TestParamInfo<LogoutCase>& info) { return std::string(info.param.name); });
+
+TEST(NLXLogoutAgent, SilentRefusalEndsWithTheWindowsAnswer)
+{
+    FakeService service;
+    ClientWindow window;
+    if (!window.Start(L"/answer=4321"))
+    {
+        GTEST_SKIP() << "no window can be made on this desktop";
+    }
+    TempDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir / L"QVClient_v1.zip", "PK"));
+    TraceCapture cap(L"QVS-Debug");
+    ProcessResult r = RunProcess(Quote(BinPath(L"LumoAgent.exe")) + L" /Agent /sn /p=\"QVClient_v1.zip\"",
+                                 30000, dir.Path());
+    ASSERT_TRUE(r.started);
+    EXPECT_EQ(5u, r.exitCode);
+    EXPECT_EQ(std::vector<int>{0}, window.WParams());
+    EXPECT_TRUE(cap.WaitFor(L"[LumoAgentApp::NLXLogout] RX_MSG_TOOL_UPDATE ログアウトエラー ret[4321]"));
+}
+
+// The client's Uninstall entries, written into the prefix's registry and removed again.
+namespace
+{
+const wchar_t kUninstall[] = L"software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const wchar_t kKey32[] = L"{3B7E1C42-9A5D-4F60-8C21-7D4E5A9B0C13}";
+const wchar_t kKey64[] = L"{A4C2E8F1-6B3D-4E97-B5A0-2F8C7D1E6B54}";
+
+class ProductKeys
+{
+public:
+    ~ProductKeys()
+    {
+        for (const auto& k : m_keys)
+            RegDeleteKeyW(HKEY_LOCAL_MACHINE, k.c_str());
+    }
+    bool Write(const wchar_t* product, const std::wstring& installLocation)
+    {
+        std::wstring path = std::wstring(kUninstall) + product;
+        HKEY h;
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
+                            nullptr) != ERROR_SUCCESS)
+            return false;
+        m_keys.push_back(path);
+        LONG rc = RegSetValueExW(h, L"InstallLocation", 0, REG_SZ,
+                                 reinterpret_cast<const BYTE*>(installLocation.c_str()),
+                                 static_cast<DWORD>((installLocation.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(h);
+        return rc == ERROR_SUCCESS;
+    }
+
+private:
+    std::vector<std::wstring> m_keys;
+};
+
+// An agent application object ready for the driver: a patch in a source folder.
+struct DriverFixture
+{
+    TempDir install;
+    TempDir source;
+    LumoAgentApp app;
+    std::wstring cmd = L"/Agent /sn";
+    DriverFixture()
+    {
+        WriteFileBytes(source / L"QVClient_v1.zip", "PK patch");
+        app.m_lpCmdLine = cmd.c_str();
+        app.SetRunMode();
+        lstrcpyW(app.m_szPatchPath, (source / L"QVClient_v1.zip").c_str());
+        lstrcpyW(app.m_szPatchName, L"QVClient_v1.zip");
+    }
+    std::wstring InstallDir() const { return install.Path() + L"\\"; }
+};
+} // namespace
+
+TEST(GetInstallDir, OnlyThe64BitKeyGivesOneWarningAndGoesOn)
+{
+    DriverFixture f;
+    ProductKeys keys;
+    ASSERT_TRUE(keys.Write(kKey64, f.InstallDir()));
+    TraceCapture cap;
+    wchar_t out[LUMO_PATH_CCH];
+    EXPECT_TRUE(f.app.GetInstallDir(out));
+    EXPECT_EQ(f.InstallDir(), std::wstring(out));
+    ASSERT_TRUE(cap.WaitFor(L"[LumoAgentApp::GetInstallDir] 64bit mode."));
+    EXPECT_EQ(1u, cap.Messages(L"[LumoAgentApp::GetInstallDir] RegOpenKeyEx(32bit) Err[").size());
+    EXPECT_TRUE(cap.Messages(L"RegOpenKeyEx(64bit)").empty());
+}
+
+TEST(GetInstallDir, FailuresEndWithTen)
+{
+    struct Case
+    {
+        const wchar_t* key;
+        std::wstring value;
+        int extInfo;
+    };
+    const Case cases[] = {
+        {nullptr, L"", ERROR_FILE_NOT_FOUND},               // neither product key
+        {kKey32, L"", ERROR_PATH_NOT_FOUND},                // empty InstallLocation
+        {kKey32, std::wstring(300, L'a'), ERROR_MORE_DATA}, // more than the 522-byte buffer
+        {kKey32, std::wstring(260, L'b'),
+         ERROR_FILENAME_EXCED_RANGE}, // fits the read, not the caller's buffer
+    };
+    for (const Case& c : cases)
+    {
+        DriverFixture f;
+        ProductKeys keys;
+        if (c.key != nullptr)
+        {
+            ASSERT_TRUE(keys.Write(c.key, c.value));
+        }
+        wchar_t out[LUMO_PATH_CCH + 1];
+        out[LUMO_PATH_CCH] = L'#';
+        EXPECT_FALSE(f.app.GetInstallDir(out));
+        EXPECT_EQ(10, f.app.m_nExitCode);
+        EXPECT_EQ(c.extInfo, f.app.m_nExtInfo);
+        EXPECT_EQ(L'#', out[LUMO_PATH_CCH]);
+    }
+}
+
+TEST(AgentProgress, SilentModesRegisterTheWindowClassFirst)
+{
+    DriverFixture f; // no product key: the road stops in GetInstallDir
+    WNDCLASSW wc;
+    EXPECT_FALSE(GetClassInfoW(f.app.m_hInstance, L"LumoAgentAppClass", &wc));
+    EXPECT_FALSE(f.app.AgentProgress());
+    EXPECT_EQ(10, f.app.m_nExitCode);
+    EXPECT_TRUE(GetClassInfoW(f.app.m_hInstance, L"LumoAgentAppClass", &wc));
+}
+
+TEST(AgentProgress, MissingLumoFolderGivesTenAndThree)
+{
+    DriverFixture f;
+    ProductKeys keys;
+    ASSERT_TRUE(keys.Write(kKey32, f.InstallDir()));
+    EXPECT_FALSE(f.app.AgentProgress());
+    EXPECT_EQ(10, f.app.m_nExitCode);
+    EXPECT_EQ(ERROR_PATH_NOT_FOUND, f.app.m_nExtInfo);
+}
+
+TEST(AgentProgress, ExistingUpdateFolderIsReplaced)
+{
+    // Moved to old_patch and deleted there; or, when old_patch is in the way, deleted in place
+    // followed by a pause of one second.
+    for (bool oldPatchInTheWay : {false, true})
+    {
+        DriverFixture f;
+        ProductKeys keys;
+        ASSERT_TRUE(keys.Write(kKey32, f.InstallDir()));
+        std::wstring lumo = f.install / L"Lumo";
+        std::wstring update = lumo + L"\\QuoveraClient";
+        ASSERT_TRUE(CreateDirectoryW(lumo.c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryW(update.c_str(), nullptr));
+        ASSERT_TRUE(WriteFileBytes(update + L"\\stale.txt", "old"));
+        ASSERT_TRUE(WriteFileBytes(update + L"\\QVClient_v1.zip", "old copy"));
+        if (oldPatchInTheWay)
+        {
+            ASSERT_TRUE(CreateDirectoryW((lumo + L"\\old_patch").c_str(), nullptr));
+            ASSERT_TRUE(WriteFileBytes(lumo + L"\\old_patch\\keep.txt", "x"));
+        }
+        std::vector<DWORD> pauses;
+        GpSeam().SleepFn = [&](DWORD ms) { pauses.push_back(ms); };
+        TraceCapture cap;
+
+        f.app.AgentProgress();
+        EXPECT_FALSE(FileExists(update + L"\\stale.txt")) << oldPatchInTheWay;
+        EXPECT_EQ("PK patch", ReadFileBytes(update + L"\\QVClient_v1.zip")) << oldPatchInTheWay;
+        EXPECT_TRUE(cap.WaitFor(L"[LumoAgentApp::AgentProgress] Lumo Update Folder Exist[" + update + L"]"));
+        if (oldPatchInTheWay)
+        {
+            EXPECT_EQ(std::vector<DWORD>{1000}, pauses);
+            EXPECT_TRUE(cap.WaitFor(L"[LumoAgentApp::AgentProgress] ！MoveFileEx("));
+        }
+        else
+        {
+            EXPECT_TRUE(pauses.empty());
+            EXPECT_FALSE(FileExists(lumo + L"\\old_patch"));
+        }
+        GpSeam().SleepFn = nullptr;
+    }
+}
+
+TEST(AgentProgress, RealAgentCopiesThePatchIntoAFreshUpdateFolder)
+{
+    FakeService service;
+    ClientWindow window;
+    if (!window.Start(L""))
+    {
+        GTEST_SKIP() << "no window can be made on this desktop";
+    }
+    DriverFixture f;
+    ProductKeys keys;
+    ASSERT_TRUE(keys.Write(kKey64, f.InstallDir()));
+    ASSERT_TRUE(CreateDirectoryW((f.install / L"Lumo").c_str(), nullptr));
+    TraceCapture cap(L"QVS-Debug");
+    ProcessResult r = RunProcess(Quote(BinPath(L"LumoAgent.exe")) + L" /Agent /sf /p=\"QVClient_v1.zip\"",
+                                 30000, f.source.Path());
+    ASSERT_TRUE(r.started);
+    EXPECT_EQ(std::vector<int>{1}, window.WParams());
+    EXPECT_EQ("PK patch", ReadFileBytes(f.install / L"Lumo\\QuoveraClient\\QVClient_v1.zip"));
+    EXPECT_TRUE(cap.WaitFor(L"[LumoAgentApp::AgentProgress] Copy [QVClient_v1.zip] → [" + f.InstallDir() +
+                            L"Lumo\\QuoveraClient\\QVClient_v1.zip]"));
+}
