@@ -1,0 +1,201 @@
+// Patch expansion and verification: the patch is expanded into a scratch folder, its
+// configuration read, the inner archive checked by size and SHA-1 before anything of it is
+// expanded where the installer will run.
+#include <errno.h>
+#include <objbase.h>
+#include <wchar.h>
+#include <wctype.h>
+
+#include "../common/CHashUtil.h"
+#include "../common/GpErrorText.h"
+#include "../common/GpFormat.h"
+#include "../common/GpPath.h"
+#include "../common/GpResult.h"
+#include "../common/GpTrace.h"
+#include "../common/TmArray.h"
+#include "../xml/CPatchXml.h"
+#include "../zip/ZLibExpand.h"
+#include "LumoAgentApp.h"
+
+namespace
+{
+constexpr int DIGEST_BUFFER_BYTES = 50; // at most 100 digits are converted
+constexpr int HASH_MISMATCH = 14028;    // ERROR_SXS_FILE_HASH_MISMATCH
+
+int HexValue(wchar_t c)
+{
+    if (c >= L'0' && c <= L'9')
+        return c - L'0';
+    if (c >= L'a' && c <= L'f')
+        return c - L'a' + 10;
+    if (c >= L'A' && c <= L'F')
+        return c - L'A' + 10;
+    return -1;
+}
+
+// One byte from at most two hexadecimal digits at pszText, the way a "%02hhx" scan reads it
+// (leading white space skipped); false when no digit could be converted.
+bool ScanHexByte(const wchar_t* pszText, BYTE& out)
+{
+    while (iswspace(*pszText))
+        pszText++;
+    int nHigh = HexValue(pszText[0]);
+    if (nHigh < 0)
+        return false;
+    int nLow = HexValue(pszText[1]);
+    out = static_cast<BYTE>(nLow < 0 ? nHigh : nHigh * 16 + nLow);
+    return true;
+}
+} // namespace
+
+BOOL LumoAgentApp::ExpandPatch(VString strPatchCopy, VString strUpdateDir)
+{
+    static const wchar_t* const FN = L"LumoAgentApp::ExpandPatch";
+    if (FAILED(CoInitialize(nullptr)))
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] COM初期化に失敗", FN);
+        SetExit(10, 0);
+        return FALSE;
+    }
+
+    VString strWork = strUpdateDir + VString(L"Work\\");
+    TmArray<VString> workList;
+    workList.Add(strWork);
+
+    int rc = ZLibExpand(strPatchCopy, strWork);
+    if (rc != ERROR_OK)
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] ZLibExpand(%s)\u3000rc=%d.\u3000｛%s｝", FN, strPatchCopy.c_str(), rc, GpErrText(-1));
+        SetExit(8, rc);
+        return FALSE;
+    }
+
+    PatchFileInfo info;
+    if (!GetPatchInfo(strWork, info))
+        return FALSE;
+
+    wchar_t szInner[LUMO_PATH_CCH];
+    GpFormatN(szInner, L"%sx86\\common\\x86_common.zip", strWork.c_str());
+
+    if (!PatchInfoCheck(szInner, info))
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] PatchInfoCheck エラー！ path: [%s].", FN, szInner);
+        SetExit(8, HASH_MISMATCH);
+        return FALSE;
+    }
+
+    rc = ZLibExpand(szInner, strUpdateDir);
+    if (rc != ERROR_OK)
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] ZLibExpand(%s)\u3000rc=%d.\u3000｛%s｝", FN, szInner, rc, GpErrText(-1));
+        SetExit(8, rc);
+        return FALSE;
+    }
+
+    GPTRACE(TRACE_TRACE, L"[%s] Patch File Expand Success. Path:[%s]", FN, szInner);
+    ShDelete(workList);
+    CoUninitialize();
+    return TRUE;
+}
+
+BOOL LumoAgentApp::GetPatchInfo(const wchar_t* pszWorkDir, PatchFileInfo& info)
+{
+    static const wchar_t* const FN = L"LumoAgentApp::GetPatchInfo";
+    VString strConfig = pszWorkDir + VString(L"PatchConfig.xml");
+    CPatchXml xml;
+    if (!xml.Load(strConfig))
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] xml.Load() error", FN);
+        SetExit(8, ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    if (!xml.Parse())
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] xml.Parse() error", FN);
+        SetExit(8, ERROR_FILE_INVALID);
+        return FALSE;
+    }
+
+    PatchProductInfo product = xml.GetProductInfo();
+    GPTRACE(TRACE_TRACE, L"[%s] config info ----", FN);
+    GPTRACE(TRACE_TRACE, L"[%s] product[%s]", FN, product.Pid.c_str());
+    GPTRACE(TRACE_TRACE, L"[%s] version[%s]", FN, product.Version.c_str());
+    GPTRACE(TRACE_TRACE, L"[%s] start  [%s]", FN, product.RangeBegin.c_str());
+    GPTRACE(TRACE_TRACE, L"[%s] end    [%s]", FN, product.RangeEnd.c_str());
+    GPTRACE(TRACE_TRACE, L"[%s] config info ----", FN);
+
+    if (product.Pid.IsEmpty())
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] config err. no product id.", FN);
+        SetExit(8, ERROR_FILE_INVALID);
+        return FALSE;
+    }
+    if (product.Version.IsEmpty())
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] config err. no version..", FN);
+        SetExit(8, ERROR_FILE_INVALID);
+        return FALSE;
+    }
+    m_strProduct = product.Pid;
+    m_strVersion = product.Version;
+    info = xml.GetPatchFileInfo();
+    return TRUE;
+}
+
+BOOL LumoAgentApp::PatchInfoCheck(const wchar_t* pszInner, const PatchFileInfo& info)
+{
+    static const wchar_t* const FN = L"LumoAgentApp::PatchInfoCheck";
+    ULONGLONG ullSize = 0;
+    if (!GetFileSize64(pszInner, ullSize))
+    {
+        GPTRACE(TRACE_DEBUG, L"[%s] GetFileSize64 エラー！ path: [%s].", FN, pszInner);
+        return FALSE;
+    }
+    ULONGLONG ullConfig = static_cast<DWORD>(info.Size);
+    if (ullSize != ullConfig)
+    {
+        GPTRACE(TRACE_DEBUG, L"[%s] FileSizeエラー！ path: [%s]. file:[%I64d] config:[%I64d]", FN, pszInner, ullSize,
+                ullConfig);
+        return FALSE;
+    }
+
+    BYTE expected[DIGEST_BUFFER_BYTES] = {};
+    const wchar_t* pszDigest = info.Digest.c_str();
+    int nLen = info.Digest.GetLength();
+    // The buffer takes 100 digits; a longer text cannot be a digest of ours and is refused
+    // before anything is converted.
+    if (nLen > DIGEST_BUFFER_BYTES * 2)
+    {
+        GPTRACE(TRACE_ERROR, L"[%s]  hash変換エラー！\u3000桁数超過 len=%d\u3000from <%s>.", FN, nLen, pszDigest);
+        return FALSE;
+    }
+    if (nLen == 0)
+    {
+        GPTRACE(TRACE_ERROR, L"[%s]  hash変換エラー！\u3000%s\u3000from <%s>.", FN, GpCrtErrorText(EINVAL), pszDigest);
+        return FALSE;
+    }
+    for (int k = 0; 2 * k < nLen; k++)
+    {
+        if (!ScanHexByte(pszDigest + 2 * k, expected[k]))
+        {
+            GPTRACE(TRACE_ERROR, L"[%s]  hash変換エラー！\u3000%s\u3000from <%s>.", FN, GpCrtErrorText(-1),
+                    pszDigest + 2 * k);
+            return FALSE;
+        }
+    }
+
+    BYTE actual[DIGEST_BUFFER_BYTES] = {};
+    int rc = CHashUtil::CalcHashOnce(pszInner, actual);
+    if (rc < 0)
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] ！CalcHashOnce rc=%d.", FN, rc);
+        return FALSE;
+    }
+    GPTRACE(TRACE_TRACE, L"[%s] CalcHashOnce rc=%d.", FN, rc);
+    if (memcmp(actual, expected, CHashUtil::DIGEST_BYTES) != 0)
+    {
+        GPTRACE(TRACE_DEBUG, L"[%s] ！hash compare.", FN);
+        return FALSE;
+    }
+    return TRUE;
+}

@@ -1,0 +1,199 @@
+#include <gtest/gtest.h>
+
+#include <objbase.h>
+
+#include <string>
+
+#include "app/LumoAgentApp.h"
+#include "common/CHashUtil.h"
+#include "tests/support/TestUtil.h"
+#include "tests/support/TraceCapture.h"
+#include "tools/PatchBuilder/PatchBuild.h"
+#include "tools/PatchBuilder/ZipWriter.h"
+
+using namespace lumotest;
+
+namespace
+{
+FILETIME Now()
+{
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    return ft;
+}
+
+std::wstring Hex(const BYTE* p, int n, bool upper)
+{
+    static const wchar_t* lower = L"0123456789abcdef";
+    static const wchar_t* capital = L"0123456789ABCDEF";
+    const wchar_t* digits = upper ? capital : lower;
+    std::wstring s;
+    for (int i = 0; i < n; i++)
+    {
+        s += digits[p[i] >> 4];
+        s += digits[p[i] & 15];
+    }
+    return s;
+}
+
+// What a case changes in an otherwise valid patch.
+struct PatchCase
+{
+    const char* name;
+    std::wstring version = L"6.70.0.1";
+    std::wstring (*digest)(const std::wstring& good) = nullptr; // text from the real digest
+    const wchar_t* sizeText = nullptr;                            // null: the real size
+    bool innerIsNoArchive = false;                                // inner bytes are no ZIP archive
+    BOOL expected = TRUE;
+    int exitCode = 0;
+    int extInfo = 0;
+};
+
+class PatchExpand : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        CoInitialize(nullptr);
+        CreateDirectoryW((m_dir / L"Update").c_str(), nullptr);
+    }
+    void TearDown() override { CoUninitialize(); }
+
+    // Builds QVClient_v*.zip for the case and answers its path.
+    std::wstring Build(const PatchCase& c)
+    {
+        std::wstring inner = m_dir / L"inner.zip";
+        if (c.innerIsNoArchive)
+        {
+            EXPECT_TRUE(WriteFileBytes(inner, std::string(1000, 'x')));
+        }
+        else
+        {
+            ZipWriter zip;
+            EXPECT_TRUE(zip.Create(inner));
+            EXPECT_TRUE(zip.AddBytes("PatchMain.exe", {}, Now(), "MZ sample installer"));
+            EXPECT_TRUE(zip.AddBytes("payload/readme.txt", {}, Now(), "hello"));
+            EXPECT_TRUE(zip.Close());
+        }
+        BYTE digest[50] = {};
+        EXPECT_EQ(37, CHashUtil::CalcHashOnce(inner.c_str(), digest));
+        std::wstring good = Hex(digest, 20, false);
+        std::string innerBytes = ReadFileBytes(inner);
+
+        PatchBuildOptions options;
+        options.pid = L"QVC-E2E";
+        options.version = c.version;
+        options.rangeBegin = L"6.60.0.0";
+        options.rangeEnd = L"6.69.9.9";
+        std::wstring sizeText = c.sizeText ? c.sizeText : std::to_wstring(innerBytes.size());
+        std::string config = MakePatchConfig(options, c.digest ? c.digest(good) : good, sizeText);
+
+        std::wstring patch = m_dir / L"QVClient_v6.70.0.1.zip";
+        ZipWriter zip;
+        EXPECT_TRUE(zip.Create(patch));
+        EXPECT_TRUE(zip.AddBytes("PatchConfig.xml", {}, Now(), config));
+        EXPECT_TRUE(zip.AddBytes("x86/common/x86_common.zip", {}, Now(), innerBytes));
+        EXPECT_TRUE(zip.Close());
+        return patch;
+    }
+
+    std::wstring UpdateDir() const { return m_dir / L"Update\\"; }
+
+    TempDir m_dir;
+};
+
+std::wstring Upper(const std::wstring& good)
+{
+    std::wstring s = good;
+    for (auto& ch : s)
+        ch = static_cast<wchar_t>(towupper(ch));
+    return s;
+}
+std::wstring HundredDigits(const std::wstring& good)
+{
+    return good + std::wstring(60, L'7');
+}
+std::wstring OverHundredDigits(const std::wstring& good)
+{
+    return good + std::wstring(62, L'7');
+}
+std::wstring NonHexAtEvenPosition(const std::wstring& good)
+{
+    return good.substr(0, 10) + L"g" + good.substr(11);
+}
+std::wstring OtherDigest(const std::wstring& good)
+{
+    return std::wstring(good.size(), L'0');
+}
+std::wstring Empty(const std::wstring&)
+{
+    return L"";
+}
+} // namespace
+
+TEST_F(PatchExpand, VerifiedPatchExpandsIntoTheUpdateFolder)
+{
+    std::wstring patch = Build(PatchCase{"valid"});
+    LumoAgentApp app;
+    ASSERT_TRUE(app.ExpandPatch(patch.c_str(), UpdateDir().c_str()));
+    EXPECT_EQ(0, app.m_nExitCode);
+    EXPECT_STREQ(L"QVC-E2E", app.m_strProduct.c_str());
+    EXPECT_STREQ(L"6.70.0.1", app.m_strVersion.c_str());
+    EXPECT_EQ("MZ sample installer", ReadFileBytes(UpdateDir() + L"PatchMain.exe"));
+    EXPECT_EQ("hello", ReadFileBytes(UpdateDir() + L"payload\\readme.txt"));
+    EXPECT_FALSE(FileExists(UpdateDir() + L"Work")) << "the work folder is removed after success";
+}
+
+TEST_F(PatchExpand, VerificationOutcomes)
+{
+    PatchCase cases[] = {
+        {"uppercase digest", L"6.70.0.1", Upper},
+        {"100 digits, first 40 count", L"6.70.0.1", HundredDigits},
+        {"over 100 digits", L"6.70.0.1", OverHundredDigits, nullptr, false, FALSE, 8, 14028},
+        {"non-hex digit", L"6.70.0.1", NonHexAtEvenPosition, nullptr, false, FALSE, 8, 14028},
+        {"other digest", L"6.70.0.1", OtherDigest, nullptr, false, FALSE, 8, 14028},
+        {"empty digest", L"6.70.0.1", Empty, nullptr, false, FALSE, 8, 14028},
+        {"empty size", L"6.70.0.1", nullptr, L"", false, FALSE, 8, 14028},
+        {"size one short", L"6.70.0.1", nullptr, L"1", false, FALSE, 8, 14028},
+        {"no version", L"", nullptr, nullptr, false, FALSE, 8, 1006},
+    };
+    for (const PatchCase& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        std::wstring patch = Build(c);
+        LumoAgentApp app;
+        EXPECT_EQ(c.expected, app.ExpandPatch(patch.c_str(), UpdateDir().c_str()));
+        EXPECT_EQ(c.exitCode, app.m_nExitCode);
+        EXPECT_EQ(c.extInfo, app.m_nExtInfo);
+        EXPECT_EQ(c.expected != FALSE, FileExists(UpdateDir() + L"PatchMain.exe")) << "nothing unverified is expanded";
+        if (c.version.empty())
+        {
+            EXPECT_TRUE(app.m_strProduct.IsEmpty() && app.m_strVersion.IsEmpty());
+        }
+        RemoveTree(m_dir / L"Update");
+        CreateDirectoryW((m_dir / L"Update").c_str(), nullptr);
+    }
+}
+
+TEST_F(PatchExpand, MatchingInnerArchiveThatCannotBeExpandedKeepsTheWorkFolder)
+{
+    PatchCase c{"no archive"};
+    c.innerIsNoArchive = true;
+    std::wstring patch = Build(c);
+    TraceCapture capture;
+    LumoAgentApp app;
+    EXPECT_FALSE(app.ExpandPatch(patch.c_str(), UpdateDir().c_str()));
+    EXPECT_EQ(8, app.m_nExitCode);
+    EXPECT_NE(0, app.m_nExtInfo);
+    EXPECT_NE(37, app.m_nExtInfo);
+    EXPECT_TRUE(FileExists(UpdateDir() + L"Work\\PatchConfig.xml"));
+    EXPECT_TRUE(capture.WaitFor(L"x86_common.zip)\u3000rc="));
+}
+
+TEST_F(PatchExpand, MissingPatchFailsWithTheExpansionResult)
+{
+    LumoAgentApp app;
+    EXPECT_FALSE(app.ExpandPatch((m_dir / L"none.zip").c_str(), UpdateDir().c_str()));
+    EXPECT_EQ(8, app.m_nExitCode);
+    EXPECT_EQ(2, app.m_nExtInfo);
+}
