@@ -7,16 +7,13 @@
 
 #include "common/GpErrorText.h"
 #include "common/GpHandles.h"
+#include "common/GpPath.h"
 #include "common/GpResult.h"
 #include "common/GpSeams.h"
 #include "common/GpTrace.h"
 #include "common/VString.h"
 #include "ZLibExtraLocal.h"
 #include "ZLibFileFunc.h"
-#include "ZLibPathOps.h"
-
-using zippath::CheckPathLimit;
-using zippath::MakeSubDir;
 
 namespace
 {
