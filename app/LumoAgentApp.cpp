@@ -38,6 +38,8 @@ BOOL LumoAgentApp::InitInstance()
     }
     else
     {
+        if (!UserProgress())
+            return FALSE;
         GPTRACE(TRACE_MESSAGE, L"[%s] Tool Finish!", FN);
     }
     SetExit(0, 0);
@@ -111,7 +113,9 @@ void LumoAgentApp::SetRunMode()
 
 int LumoAgentApp::ExitInstance()
 {
-    if (!m_bAgent && m_bMsgBox && m_nExitCode != 0)
+    if (m_bAgent)
+        WriteExitString();
+    else if (m_bMsgBox && m_nExitCode != 0)
     {
         wchar_t szText[512];
         ExitCodeText(m_nExitCode, m_nExtInfo, szText, 512);

@@ -46,6 +46,16 @@ public:
     // With /LeaveCache: the client keeps its cached files (never fails the update).
     void UpdateServerSetting();
 
+    // Tool road: confirmation, staging, and the agent started through the service.
+    BOOL UserProgress();
+    BOOL IsUpdateConfirm();
+    // 0 when the agent reported success; otherwise the outcome pair is stored.
+    int LumoAgentAct(const wchar_t* pszCmdLine);
+    // The agent's exit string as the tool reads it: 0 for success, else as LumoAgentAct.
+    int ParseExitString(const wchar_t* pszText);
+    // Agent side of the result channel, from the exit hook.
+    void WriteExitString();
+
     // Caption of every message box of the updater.
     static const wchar_t* const CAPTION;
 

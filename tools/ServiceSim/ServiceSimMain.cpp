@@ -42,6 +42,7 @@ const wchar_t USAGE[] =
     L"Other:\n"
     L"  /instances=N        pipe instances served at once (default 4)\n"
     L"  /log=FILE           one UTF-8 line per request, written as it is answered\n"
+    L"  /quiet              no lines on the standard output\n"
     L"\n"
     L"STC_BASECMD_SYSEXEC starts the request's command line as a new process in the requested\n"
     L"session: with this program's own token when that is the session it runs in, otherwise with a\n"
@@ -69,6 +70,7 @@ DWORD g_version[4] = {6, 60, 0, 0};
 std::atomic<DWORD> g_loginStatus{0x80};
 DWORD g_afterLogout = 1;
 bool g_exec = true;
+bool g_quiet = false;
 std::mutex g_logLock;
 HANDLE g_hLog = INVALID_HANDLE_VALUE;
 
@@ -101,7 +103,8 @@ void Log(const std::wstring& line)
     std::string s = ToUtf8(line + L"\n");
     std::lock_guard<std::mutex> g(g_logLock);
     DWORD cb;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), s.data(), static_cast<DWORD>(s.size()), &cb, nullptr);
+    if (!g_quiet)
+        WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), s.data(), static_cast<DWORD>(s.size()), &cb, nullptr);
     if (g_hLog != INVALID_HANDLE_VALUE)
         WriteFile(g_hLog, s.data(), static_cast<DWORD>(s.size()), &cb, nullptr);
 }
@@ -317,6 +320,8 @@ int wmain(int argc, wchar_t** argv)
             pszReady = v;
         else if ((v = Value(a, L"/instances=")))
             nInstances = wcstoul(v, nullptr, 10);
+        else if (_wcsicmp(a, L"/quiet") == 0)
+            g_quiet = true;
         else if ((v = Value(a, L"/log=")))
             pszLog = v;
         else if ((v = Value(a, L"/login=")))
