@@ -419,8 +419,16 @@ int JsonFile::Save()
     {
         VString text;
         m_nIndent = 0;
-        WriteObject(&m_root, text);
-        rc = Write(text);
+        if (WriteObject(&m_root, text) != 1)
+        {
+            GPTRACE(TRACE_ERROR, L"[%s] ！WriteObject\u3000｛%s｝", FN, GpErrText(ERROR_NOT_ENOUGH_MEMORY));
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            rc = -3;
+        }
+        else
+        {
+            rc = Write(text);
+        }
         HANDLE hOut = IsEncrypted() ? m_ef.m_hFile : m_hFile;
         if (rc == 1 && !FlushFileBuffers(hOut))
         {

@@ -9,6 +9,8 @@
 // running the stack out.
 constexpr int JSON_MAX_DEPTH = 512;
 
+struct JsonTextSink;
+
 // A JSON document bound to a file: an encrypted container (m_ef with a version set, the default)
 // or a plain UTF-16LE text with a byte-order mark (m_ef.m_nEncVersion set to 0 by the owner).
 // Results: 1 for success, negative codes with the thread's last error set.
@@ -35,6 +37,7 @@ public:
     int ParseValue(const wchar_t*& p, JsonValueT* pValue);
     int ParseObject(const wchar_t*& p, JsonObjectT* pObj);
     int ParseArray(const wchar_t*& p, JsonArrayT* pArr);
+    // The writers answer 1, or -3 only when memory runs out (the text is then incomplete).
     int WriteObject(const JsonObjectT* pObj, VString& out);
     int WriteArray(const JsonArrayT* pArr, VString& out);
     int WriteValue(const JsonValueT* pValue, VString& out);
@@ -46,7 +49,12 @@ public:
     EncFile m_ef;
 
 private:
-    void AppendIndented(VString& out, const wchar_t* pszText);
+    // The writer collects into a sink of its own and appends to the caller's text once: appending
+    // piece by piece to a VString measures the whole text every time.
+    void AppendIndented(JsonTextSink& sink, const wchar_t* pszText);
+    void PutObject(const JsonObjectT* pObj, JsonTextSink& sink);
+    void PutArray(const JsonArrayT* pArr, JsonTextSink& sink);
+    void PutValue(const JsonValueT* pValue, JsonTextSink& sink);
     int WriteTemp(const wchar_t* pszTarget, VString& tempPath);
     int m_nDepth = 0; // objects and arrays open in the running parse
 };

@@ -1,79 +1,147 @@
 // The writer's one fixed layout (tabs, a blank after every scalar, CRLF line ends), which the
 // parser reads back. Names and strings are written exactly as held: nothing is escaped.
+#include <climits>
+#include <string.h>
+
 #include "common/VString.h"
 #include "json/JsonFile.h"
 
-void JsonFile::AppendIndented(VString& out, const wchar_t* pszText)
+// Growing text that knows its length. A failed growth is traced by VString and loses the text;
+// the sink then takes nothing more and the write reports the failure.
+struct JsonTextSink
+{
+    VString buf;
+    int nLen = 0;
+    bool bFailed = false;
+
+    void Put(const wchar_t* psz)
+    {
+        if (bFailed)
+            return;
+        int nAdd = lstrlenW(psz);
+        if (nAdd > INT_MAX / 4 - nLen)
+        {
+            bFailed = true;
+            return;
+        }
+        int nNeed = nLen + nAdd;
+        if (buf.GetCapacity() < nNeed + 1)
+        {
+            int nRoom = nNeed < INT_MAX / 8 ? nNeed * 2 + 64 : nNeed;
+            if (!buf.Alloc(nRoom, false))
+            {
+                bFailed = true;
+                return;
+            }
+        }
+        wchar_t* p = buf.GetBuffer();
+        memcpy(p + nLen, psz, static_cast<size_t>(nAdd) * sizeof(wchar_t));
+        nLen = nNeed;
+        p[nLen] = L'\0';
+    }
+};
+
+void JsonFile::AppendIndented(JsonTextSink& sink, const wchar_t* pszText)
 {
     for (int i = 0; i < m_nIndent; i++)
-        out.Cat(L"\t");
-    out.Cat(pszText);
+        sink.Put(L"\t");
+    sink.Put(pszText);
 }
 
-int JsonFile::WriteObject(const JsonObjectT* pObj, VString& out)
+void JsonFile::PutObject(const JsonObjectT* pObj, JsonTextSink& sink)
 {
-    AppendIndented(out, L"\r\n");
-    AppendIndented(out, L"{\r\n");
+    AppendIndented(sink, L"\r\n");
+    AppendIndented(sink, L"{\r\n");
     m_nIndent++;
     int nCount = pObj->GetCount();
     for (int i = 0; i < nCount; i++)
     {
         const JsonEelementT* pElem = pObj->GetAt(i);
-        VString name(L"\"");
-        name.Cat(pElem->key.c_str());
-        name.Cat(L"\" : ");
-        AppendIndented(out, name.c_str());
-        WriteValue(pElem->value, out);
+        AppendIndented(sink, L"\"");
+        sink.Put(pElem->key.c_str());
+        sink.Put(L"\" : ");
+        PutValue(pElem->value, sink);
         if (i + 1 < nCount)
-            out.Cat(L",");
-        out.Cat(L"\r\n");
+            sink.Put(L",");
+        sink.Put(L"\r\n");
     }
     m_nIndent--;
-    AppendIndented(out, L"}\r\n");
-    return 1;
+    AppendIndented(sink, L"}\r\n");
 }
 
-int JsonFile::WriteArray(const JsonArrayT* pArr, VString& out)
+void JsonFile::PutArray(const JsonArrayT* pArr, JsonTextSink& sink)
 {
-    out.Cat(L"[");
+    sink.Put(L"[");
     m_nIndent++;
     int nCount = pArr->GetSize();
     for (int i = 0; i < nCount; i++)
     {
-        WriteValue((*pArr)[i], out);
+        PutValue((*pArr)[i], sink);
         if (i + 1 < nCount)
-            AppendIndented(out, L",");
+            AppendIndented(sink, L",");
     }
     m_nIndent--;
-    AppendIndented(out, L"]\r\n");
-    return 1;
+    AppendIndented(sink, L"]\r\n");
 }
 
-int JsonFile::WriteValue(const JsonValueT* pValue, VString& out)
+void JsonFile::PutValue(const JsonValueT* pValue, JsonTextSink& sink)
 {
     if (pValue == nullptr)
-        return 1;
+        return;
     switch (pValue->m_nType)
     {
     case JT_LITERAL:
-        out.Cat(pValue->m_str.c_str());
-        out.Cat(L" ");
+        sink.Put(pValue->m_str.c_str());
+        sink.Put(L" ");
         break;
     case JT_STRING:
-        out.Cat(L"\"");
-        out.Cat(pValue->m_str.c_str());
-        out.Cat(L"\" ");
+        sink.Put(L"\"");
+        sink.Put(pValue->m_str.c_str());
+        sink.Put(L"\" ");
         break;
     case JT_ARRAY:
         if (pValue->GetArray() != nullptr)
-            WriteArray(pValue->GetArray(), out);
+            PutArray(pValue->GetArray(), sink);
         break;
     case JT_OBJECT:
         if (pValue->GetObj() != nullptr)
-            WriteObject(pValue->GetObj(), out);
+            PutObject(pValue->GetObj(), sink);
         break;
     default:
         break;
     }
-    return 1;
+}
+
+namespace
+{
+// Out of memory is the only way to fail: the caller must not store a cut document.
+int AppendSink(const JsonTextSink& sink, VString& out)
+{
+    if (sink.bFailed)
+        return -3;
+    int nBefore = out.GetLength();
+    out.Cat(sink.buf.c_str());
+    return out.GetLength() == nBefore + sink.nLen ? 1 : -3;
+}
+} // namespace
+
+int JsonFile::WriteObject(const JsonObjectT* pObj, VString& out)
+{
+    JsonTextSink sink;
+    PutObject(pObj, sink);
+    return AppendSink(sink, out);
+}
+
+int JsonFile::WriteArray(const JsonArrayT* pArr, VString& out)
+{
+    JsonTextSink sink;
+    PutArray(pArr, sink);
+    return AppendSink(sink, out);
+}
+
+int JsonFile::WriteValue(const JsonValueT* pValue, VString& out)
+{
+    JsonTextSink sink;
+    PutValue(pValue, sink);
+    return AppendSink(sink, out);
 }

@@ -386,3 +386,28 @@ TEST_F(JsonFileTest, SaveSkipsAStaleTemporaryNameAndFailsCleanlyWithoutItsFolder
         ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
     }
 }
+
+// Many container segments and plain blocks; the writer stays linear in the size of the text.
+TEST_F(JsonFileTest, LargeDocumentsRoundTripInBothForms)
+{
+    std::wstring big = L"{";
+    for (int i = 0; i < 5000; i++)
+        big += L"\"member" + std::to_wstring(i) + L"\":[" + std::to_wstring(i) + L",\"text\",{\"a\":true}],";
+    big += L"\"end\":1}";
+    for (int nVersion : {2, 0})
+    {
+        SCOPED_TRACE(nVersion);
+        std::wstring path = m_dir / L"big.cfg";
+        JsonFile saved;
+        saved.m_ef.m_nEncVersion = static_cast<BYTE>(nVersion);
+        DWORD t0 = GetTickCount();
+        ASSERT_EQ(1, SaveNew(saved, path, big));
+        JsonFile loaded;
+        loaded.m_ef.m_nEncVersion = static_cast<BYTE>(nVersion);
+        ASSERT_EQ(1, loaded.Load(path.c_str()));
+        EXPECT_LT(GetTickCount() - t0, 20000u);
+        EXPECT_EQ(5001, loaded.m_root.GetCount());
+        EXPECT_EQ(Dump(saved.m_root), Dump(loaded.m_root));
+        EXPECT_EQ(L"4999", Dump(loaded.m_root.FindValue(L"member4999[0]")));
+    }
+}
