@@ -1,4 +1,5 @@
 #include "json/JsonFile.h"
+#include "json/JsonTextSink.h"
 
 #include <string.h>
 #include <wchar.h>
@@ -234,8 +235,13 @@ int JsonFile::Read()
         if (wBom != 0xFEFF)
         {
             GPTRACE(TRACE_WARNING, L"[%s] UTF-16と想定します。 BOM=0x%04X.", FN, wBom);
+        }
+        // Blocks are collected with their length known: the file may be large.
+        JsonTextSink sink;
+        if (wBom != 0xFEFF && wBom != 0)
+        {
             wchar_t szFirst[2] = {static_cast<wchar_t>(wBom), L'\0'};
-            text.Cat(szFirst);
+            sink.Put(szFirst);
         }
         for (;;)
         {
@@ -248,10 +254,17 @@ int JsonFile::Read()
                 SetLastError(dwErr);
                 return -3;
             }
-            text.Cat(block);
+            sink.Put(block);
             if (cb < PLAIN_BLOCK)
                 break;
         }
+        if (sink.bFailed)
+        {
+            GPTRACE(TRACE_ERROR, L"[%s] ！buff.Alloc() len=%d.", FN, sink.nLen);
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return -3;
+        }
+        text = sink.buf;
     }
 
     int rc = Parse(text);

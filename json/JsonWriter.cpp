@@ -1,45 +1,8 @@
 // The writer's one fixed layout (tabs, a blank after every scalar, CRLF line ends), which the
 // parser reads back. Names and strings are written exactly as held: nothing is escaped.
-#include <climits>
-#include <string.h>
-
 #include "common/VString.h"
 #include "json/JsonFile.h"
-
-// Growing text that knows its length. A failed growth is traced by VString and loses the text;
-// the sink then takes nothing more and the write reports the failure.
-struct JsonTextSink
-{
-    VString buf;
-    int nLen = 0;
-    bool bFailed = false;
-
-    void Put(const wchar_t* psz)
-    {
-        if (bFailed)
-            return;
-        int nAdd = lstrlenW(psz);
-        if (nAdd > INT_MAX / 4 - nLen)
-        {
-            bFailed = true;
-            return;
-        }
-        int nNeed = nLen + nAdd;
-        if (buf.GetCapacity() < nNeed + 1)
-        {
-            int nRoom = nNeed < INT_MAX / 8 ? nNeed * 2 + 64 : nNeed;
-            if (!buf.Alloc(nRoom, false))
-            {
-                bFailed = true;
-                return;
-            }
-        }
-        wchar_t* p = buf.GetBuffer();
-        memcpy(p + nLen, psz, static_cast<size_t>(nAdd) * sizeof(wchar_t));
-        nLen = nNeed;
-        p[nLen] = L'\0';
-    }
-};
+#include "json/JsonTextSink.h"
 
 void JsonFile::AppendIndented(JsonTextSink& sink, const wchar_t* pszText)
 {
