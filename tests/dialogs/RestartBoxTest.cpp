@@ -10,9 +10,8 @@ using namespace dialogtest;
 
 namespace
 {
-const wchar_t* const QUESTION = L"Quovera "
-                                L"Clientのアップデートを完了させるには、\r\nコンピュータの再起動が必要です。"
-                                L"\r\n今すぐ再起動を行いますか？";
+const wchar_t* const QUESTION = L"Quovera Clientのアップデートを完了させるには、\r\n"
+                                L"コンピュータの再起動が必要です。\r\n今すぐ再起動を行いますか？";
 const wchar_t* const WARNING =
     L"プログラムは正常にアップデートされましたが、\r\n再起動するまではWindowsが正常に動作しない\r\n"
     L"可能性がありますのでご注意ください。";
