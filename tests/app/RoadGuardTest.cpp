@@ -205,6 +205,11 @@ struct SigCase
     int eventNumber;
 };
 
+void PrintTo(const SigCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class SignalEvent : public ::testing::TestWithParam<SigCase>
 {
 };
@@ -217,7 +222,8 @@ TEST_P(SignalEvent, IsRaisedAfterTheGuardIsWon)
     ASSERT_NE(nullptr, hEvent);
     TempDir dir;
     TraceCapture cap(L"QVS-Debug");
-    ProcessResult r = RunProcess(AgentCommand(L"/Agent /sn " + c.sig + L" /p=\"nothere.zip\""), 30000, dir.Path());
+    ProcessResult r =
+        RunProcess(AgentCommand(L"/Agent /sn " + c.sig + L" /p=\"nothere.zip\""), 30000, dir.Path());
     ASSERT_TRUE(r.started);
     EXPECT_EQ(3u, r.exitCode);
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hEvent, 0)) << lumotest::ToUtf8(eventName);
@@ -258,6 +264,11 @@ struct DiscoveryCase
     std::wstring patchPath = L"";
     std::wstring patchName = L"";
 };
+
+void PrintTo(const DiscoveryCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 std::wstring Expand(std::wstring s, const std::wstring& dir)
 {

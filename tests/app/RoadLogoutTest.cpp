@@ -97,6 +97,79 @@ private:
     std::thread m_thread;
 };
 
+// The window stand-in and the agents it talks to run on a desktop of this test program's own:
+// under Wine without a display that desktop is brought up with the null graphics driver by the
+// stand-in, while message boxes elsewhere keep failing at once as every other test expects.
+HDESK g_hSimDesktop = nullptr;
+
+// A fresh desktop for each test: one on which a window search failed before the stand-in
+// brought it up stays without windows for the rest of the process.
+void NewSimDesktop()
+{
+    static int s_count = 0;
+    if (g_hSimDesktop != nullptr)
+        CloseDesktop(g_hSimDesktop);
+    std::wstring name =
+        L"LumoSim" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++s_count);
+    g_hSimDesktop = CreateDesktopW(name.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+}
+
+HDESK SimDesktop()
+{
+    if (g_hSimDesktop == nullptr)
+        NewSimDesktop();
+    return g_hSimDesktop;
+}
+
+std::wstring SimDesktopName()
+{
+    wchar_t name[256] = L"";
+    DWORD cb = 0;
+    GetUserObjectInformationW(SimDesktop(), UOI_NAME, name, sizeof(name) - sizeof(wchar_t), &cb);
+    return std::wstring(L"WinSta0\\") + name;
+}
+
+// Starts commandLine on the test's desktop; null on failure.
+HANDLE StartOnSimDesktop(const std::wstring& commandLine, const std::wstring& currentDir = L"")
+{
+    std::wstring desktop = SimDesktopName();
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    si.lpDesktop = desktop.data();
+    PROCESS_INFORMATION pi = {};
+    std::wstring cmd = commandLine;
+    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        currentDir.empty() ? nullptr : currentDir.c_str(), &si, &pi))
+        return nullptr;
+    CloseHandle(pi.hThread);
+    return pi.hProcess;
+}
+
+// Runs an agent on the test's desktop and answers its exit code (259 when it did not end).
+DWORD RunAgentOnSimDesktop(const std::wstring& args, const std::wstring& currentDir)
+{
+    HANDLE h = StartOnSimDesktop(Quote(BinPath(L"LumoAgent.exe")) + L" " + args, currentDir);
+    if (h == nullptr)
+        return 0xFFFFFFFF;
+    DWORD code = STILL_ACTIVE;
+    if (WaitForSingleObject(h, 30000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(h, &code);
+    else
+        TerminateProcess(h, STILL_ACTIVE);
+    CloseHandle(h);
+    return code;
+}
+
+// Runs fn on a thread of the test's desktop, where FindWindow looks.
+template <typename Fn> void OnSimDesktop(Fn fn)
+{
+    std::thread t([&] {
+        SetThreadDesktop(SimDesktop());
+        fn();
+    });
+    t.join();
+}
+
 // The main client window stand-in, running until the test ends.
 class ClientWindow
 {
@@ -106,14 +179,14 @@ public:
         m_log = m_dir / L"window.log";
         std::wstring cmd = Quote(BinPath(L"QvClientSim.exe")) + L" /pid=" +
                            std::to_wstring(GetCurrentProcessId()) + L" /log=" + Quote(m_log) + L" " + args;
-        if (!m_child.Start(cmd))
+        m_hProcess = StartOnSimDesktop(cmd);
+        if (m_hProcess == nullptr)
             return false;
-        DWORD exitCode = 0;
         for (int i = 0; i < 300; i++)
         {
             if (ReadFileBytes(m_log).find("ready") != std::string::npos)
                 return true;
-            if (m_child.Wait(0, &exitCode))
+            if (WaitForSingleObject(m_hProcess, 0) == WAIT_OBJECT_0)
                 return false; // no window could be made on this desktop
             Sleep(50);
         }
@@ -130,14 +203,17 @@ public:
     }
     ~ClientWindow()
     {
-        m_child.Terminate();
-        m_child.Wait(5000);
+        if (m_hProcess == nullptr)
+            return;
+        TerminateProcess(m_hProcess, 0);
+        WaitForSingleObject(m_hProcess, 5000);
+        CloseHandle(m_hProcess);
     }
 
 private:
     TempDir m_dir;
     std::wstring m_log;
-    ChildProcess m_child;
+    HANDLE m_hProcess = nullptr;
 };
 
 enum class Window
@@ -163,6 +239,11 @@ struct LogoutCase
     bool forcedLogout;
 };
 
+void PrintTo(const LogoutCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class NLXLogout : public ::testing::TestWithParam<LogoutCase>
 {
 };
@@ -178,6 +259,7 @@ bool Has(const std::vector<WORD>& v, WORD w)
 
 TEST_P(NLXLogout, Table)
 {
+    NewSimDesktop();
     const LogoutCase& c = GetParam();
     FakeService service;
     memcpy(service.version, c.version, sizeof(service.version));
@@ -186,10 +268,7 @@ TEST_P(NLXLogout, Table)
     ClientWindow window;
     if (c.window == Window::Present)
     {
-        if (!window.Start(c.windowArgs))
-        {
-            GTEST_SKIP() << "no window can be made on this desktop";
-        }
+        ASSERT_TRUE(window.Start(c.windowArgs));
     }
     int boxes = 0;
     GpSeam().MessageBoxFn = [&](HWND, const wchar_t* text, const wchar_t* caption, UINT type) {
@@ -204,7 +283,9 @@ TEST_P(NLXLogout, Table)
     std::wstring cmd = std::wstring(L"/Agent ") + c.mode + L" /p=\"x.zip\"";
     app.m_lpCmdLine = cmd.c_str();
     app.SetRunMode();
-    EXPECT_EQ(c.ok, app.NLXLogout());
+    BOOL ok = 0;
+    OnSimDesktop([&] { ok = app.NLXLogout(); });
+    EXPECT_EQ(c.ok, ok);
     EXPECT_EQ(c.exitCode, app.m_nExitCode);
     if (c.extInfo >= 0)
     {
@@ -329,19 +410,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(NLXLogoutAgent, SilentRefusalEndsWithTheWindowsAnswer)
 {
+    NewSimDesktop();
     FakeService service;
     ClientWindow window;
-    if (!window.Start(L"/answer=4321"))
-    {
-        GTEST_SKIP() << "no window can be made on this desktop";
-    }
+    ASSERT_TRUE(window.Start(L"/answer=4321"));
     TempDir dir;
     ASSERT_TRUE(WriteFileBytes(dir / L"QVClient_v1.zip", "PK"));
     TraceCapture cap(L"QVS-Debug");
-    ProcessResult r = RunProcess(Quote(BinPath(L"LumoAgent.exe")) + L" /Agent /sn /p=\"QVClient_v1.zip\"",
-                                 30000, dir.Path());
-    ASSERT_TRUE(r.started);
-    EXPECT_EQ(5u, r.exitCode);
+    EXPECT_EQ(5u, RunAgentOnSimDesktop(L"/Agent /sn /p=\"QVClient_v1.zip\"", dir.Path()));
     EXPECT_EQ(std::vector<int>{0}, window.WParams());
     EXPECT_TRUE(cap.WaitFor(L"[LumoAgentApp::NLXLogout] RX_MSG_TOOL_UPDATE ログアウトエラー ret[4321]"));
 }
@@ -509,20 +585,16 @@ TEST(AgentProgress, ExistingUpdateFolderIsReplaced)
 
 TEST(AgentProgress, RealAgentCopiesThePatchIntoAFreshUpdateFolder)
 {
+    NewSimDesktop();
     FakeService service;
     ClientWindow window;
-    if (!window.Start(L""))
-    {
-        GTEST_SKIP() << "no window can be made on this desktop";
-    }
+    ASSERT_TRUE(window.Start(L""));
     DriverFixture f;
     ProductKeys keys;
     ASSERT_TRUE(keys.Write(kKey64, f.InstallDir()));
     ASSERT_TRUE(CreateDirectoryW((f.install / L"Lumo").c_str(), nullptr));
     TraceCapture cap(L"QVS-Debug");
-    ProcessResult r = RunProcess(Quote(BinPath(L"LumoAgent.exe")) + L" /Agent /sf /p=\"QVClient_v1.zip\"",
-                                 30000, f.source.Path());
-    ASSERT_TRUE(r.started);
+    RunAgentOnSimDesktop(L"/Agent /sf /p=\"QVClient_v1.zip\"", f.source.Path());
     EXPECT_EQ(std::vector<int>{1}, window.WParams());
     EXPECT_EQ("PK patch", ReadFileBytes(f.install / L"Lumo\\QuoveraClient\\QVClient_v1.zip"));
     EXPECT_TRUE(cap.WaitFor(L"[LumoAgentApp::AgentProgress] Copy [QVClient_v1.zip] → [" + f.InstallDir() +
