@@ -1,5 +1,5 @@
 // The agent's update road: install folder from the registry, a fresh update folder with the
-// patch in it, then the later steps in their fixed order.
+// patch in it, then expansion, log wait, installer, status, settings and restart in that order.
 #include "LumoAgentApp.h"
 
 #include <wchar.h>
@@ -156,5 +156,22 @@ BOOL LumoAgentApp::AgentProgress()
         SetExit(10, static_cast<int>(dwErr));
         return 0;
     }
+
+    if (!ExpandPatch(strCopy, strUpdate))
+        return 0;
+    if (!LogCheck())
+        return 0;
+    VString strInstaller(strUpdate);
+    strInstaller.Cat(L"PatchMain.exe");
+    if (!StartUpdate(strInstaller))
+    {
+        WriteUpdateStatus(103); // the installer's exit code stands
+        return 0;
+    }
+    WriteUpdateStatus(3);
+    UpdateServerSetting();
+    // A refused or failed restart never turns a completed update into a failure.
+    if (!OsReboot())
+        SetExit(0, 0);
     return 1;
 }
