@@ -74,13 +74,14 @@ void DebugPipeServer::Serve(HANDLE hPipe)
         BOOL ok = ReadFile(hPipe, buf.data(), static_cast<DWORD>(buf.size() * sizeof(wchar_t)), nullptr, &ov);
         if (Finish(hPipe, ov, m_hStop, ok, cb))
         {
-            std::wstring text(buf.data(), cb / sizeof(wchar_t));
+            // Hand the record on before replying: the sender waits for the reply, so its records
+            // are stored in the order it made them.
+            if (m_sink)
+                m_sink(std::wstring(buf.data(), cb / sizeof(wchar_t)));
             DWORD cbw = 0;
             ResetEvent(ov.hEvent);
             BOOL wok = WriteFile(hPipe, "OK", 2, nullptr, &ov);
             Finish(hPipe, ov, m_hStop, wok, cbw);
-            if (m_sink)
-                m_sink(text);
             FlushFileBuffers(hPipe);
         }
         DisconnectNamedPipe(hPipe);
