@@ -13,6 +13,7 @@
 #include "common/ServiceProtocol.h"
 #include "tests/support/TestUtil.h"
 #include "tests/support/TraceCapture.h"
+#include "tools/PatchBuilder/PatchBuild.h"
 
 using namespace lumotest;
 
@@ -599,4 +600,63 @@ TEST(AgentProgress, RealAgentCopiesThePatchIntoAFreshUpdateFolder)
     EXPECT_EQ("PK patch", ReadFileBytes(f.install / L"Lumo\\QuoveraClient\\QVClient_v1.zip"));
     EXPECT_TRUE(cap.WaitFor(L"[LumoAgentApp::AgentProgress] Copy [QVClient_v1.zip] → [" + f.InstallDir() +
                             L"Lumo\\QuoveraClient\\QVClient_v1.zip]"));
+}
+
+// After the copy: expansion, installer, status record, settings and restart, in that order.
+TEST(AgentProgress, RoadTailAfterTheCopy)
+{
+    struct Case
+    {
+        const char* name;
+        int installerExit;
+        BOOL ok;
+        int exitCode;
+        int extInfo;
+        int restarts;
+    };
+    const Case cases[] = {
+        {"InstallerFails", 50, FALSE, 9, 50, 0}, // status 103, no settings, no restart
+        {"RestartFails", 37, TRUE, 0, 0, 1},     // a failed restart leaves a success
+    };
+    for (const Case& c : cases)
+    {
+        DriverFixture f;
+        ProductKeys keys;
+        ASSERT_TRUE(keys.Write(kKey32, f.InstallDir()));
+        ASSERT_TRUE(CreateDirectoryW((f.install / L"Lumo").c_str(), nullptr));
+        TempDir src;
+        ASSERT_TRUE(CopyFileW(BinPath(L"PatchMain.exe").c_str(), (src / L"PatchMain.exe").c_str(), FALSE));
+        ASSERT_TRUE(CreateDirectoryW((src / L"payload").c_str(), nullptr));
+        ASSERT_TRUE(WriteFileBytes(src / L"payload\\new.txt", "new"));
+        ASSERT_TRUE(WriteFileBytes(src / L"PatchMain.ini",
+                                   "[PatchMain]\r\nExitCode=" + std::to_string(c.installerExit) + "\r\n"));
+        PatchBuildOptions options;
+        options.sourceDir = src.Path();
+        options.outDir = f.source.Path();
+        options.pid = L"QVC-TAIL";
+        options.version = L"6.70.0.1";
+        options.rangeBegin = L"6.60.0.0";
+        options.rangeEnd = L"6.69.9.9";
+        std::wstring patch;
+        ASSERT_TRUE(BuildPatch(options, patch));
+        lstrcpyW(f.app.m_szPatchPath, patch.c_str());
+        lstrcpyW(f.app.m_szPatchName, L"QVClient_v6.70.0.1.zip");
+
+        int restarts = 0;
+        GpSeam().ExitWindowsFn = [&](UINT, DWORD) {
+            restarts++;
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        };
+        TraceCapture cap;
+        EXPECT_EQ(c.ok, f.app.AgentProgress()) << c.name;
+        EXPECT_EQ(c.exitCode, f.app.m_nExitCode) << c.name;
+        EXPECT_EQ(c.extInfo, f.app.m_nExtInfo) << c.name;
+        EXPECT_EQ(c.restarts, restarts) << c.name;
+        if (c.installerExit != 37)
+        {
+            EXPECT_TRUE(cap.WaitFor(L"status[103]")) << c.name;
+        }
+        GpSeam().ExitWindowsFn = nullptr;
+    }
 }
