@@ -19,83 +19,44 @@ using namespace lumotest;
 
 namespace
 {
-// The resident service as far as the logout step sees it: fixed answers per command, and a
-// record of the commands that came in.
-class FakeService
+// The resident service stand-in (QvServiceSim.exe), answering as the test asks and logging
+// every command it received.
+class ServiceStandIn
 {
 public:
-    DWORD versionStatus = 37;
-    DWORD version[4] = {6, 60, 0, 0};
-    DWORD loginStatus = 0;
-
-    FakeService()
+    bool Start(const std::wstring& args)
     {
-        m_thread = std::thread([this] { Serve(); });
-        WaitForSingleObject(m_hReady, 10000);
+        static int s_count = 0;
+        m_log = m_dir / L"service.log";
+        std::wstring ready =
+            L"LumoTestService" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++s_count);
+        HANDLE hReady = CreateEventW(nullptr, TRUE, FALSE, ready.c_str());
+        std::wstring cmd = Quote(BinPath(L"QvServiceSim.exe")) + L" /quiet /parent=" +
+                           std::to_wstring(GetCurrentProcessId()) + L" /ready=" + ready + L" /log=" +
+                           Quote(m_log) + L" " + args;
+        bool ok = m_child.Start(cmd);
+        if (ok)
+        {
+            HANDLE waits[2] = {hReady, m_child.Handle()};
+            ok = WaitForMultipleObjects(2, waits, FALSE, 10000) == WAIT_OBJECT_0;
+        }
+        CloseHandle(hReady);
+        return ok;
     }
-    ~FakeService()
+    bool Received(WORD wCommand) const
     {
-        m_stop = true;
-        HANDLE h = CreateFileW(SERVICE_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                               nullptr);
-        if (h != INVALID_HANDLE_VALUE)
-            CloseHandle(h);
-        m_thread.join();
-        CloseHandle(m_hReady);
+        return ReadFileBytes(m_log).find("cmd=" + std::to_string(wCommand) + " ") != std::string::npos;
     }
-    std::vector<WORD> Commands()
+    ~ServiceStandIn()
     {
-        std::lock_guard<std::mutex> g(m_lock);
-        return m_commands;
+        m_child.Terminate();
+        m_child.Wait(5000);
     }
 
 private:
-    void Serve()
-    {
-        HANDLE hPipe = CreateNamedPipeW(SERVICE_PIPE_NAME, PIPE_ACCESS_DUPLEX,
-                                        PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096, 4096,
-                                        0, nullptr);
-        SetEvent(m_hReady);
-        while (!m_stop && hPipe != INVALID_HANDLE_VALUE)
-        {
-            if (!ConnectNamedPipe(hPipe, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED)
-                break;
-            BYTE req[4096];
-            DWORD cb = 0;
-            if (!m_stop && ReadFile(hPipe, req, sizeof(req), &cb, nullptr) &&
-                cb >= sizeof(ServiceRequestHeader))
-            {
-                const auto* hdr = reinterpret_cast<const ServiceRequestHeader*>(req);
-                {
-                    std::lock_guard<std::mutex> g(m_lock);
-                    m_commands.push_back(hdr->wCommand);
-                }
-                std::vector<BYTE> reply(hdr->cbReply < 8 ? 8 : hdr->cbReply);
-                auto* rh = reinterpret_cast<ServiceReplyHeader*>(reply.data());
-                rh->dwStatus = 37;
-                if (hdr->wCommand == STC_GET_QVC_VERSION && reply.size() >= sizeof(VersionReply))
-                {
-                    rh->dwStatus = versionStatus;
-                    memcpy(reinterpret_cast<VersionReply*>(reply.data())->adwVersion, version,
-                           sizeof(version));
-                }
-                if (hdr->wCommand == STC_GET_LOGINSTATUS && reply.size() >= sizeof(LoginStatusReply))
-                    reinterpret_cast<LoginStatusReply*>(reply.data())->dwLoginStatus = loginStatus;
-                DWORD written;
-                WriteFile(hPipe, reply.data(), static_cast<DWORD>(reply.size()), &written, nullptr);
-                FlushFileBuffers(hPipe);
-            }
-            DisconnectNamedPipe(hPipe);
-        }
-        if (hPipe != INVALID_HANDLE_VALUE)
-            CloseHandle(hPipe);
-    }
-
-    std::atomic<bool> m_stop{false};
-    HANDLE m_hReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    std::mutex m_lock;
-    std::vector<WORD> m_commands;
-    std::thread m_thread;
+    TempDir m_dir;
+    std::wstring m_log;
+    ChildProcess m_child;
 };
 
 // The window stand-in and the agents it talks to run on a desktop of this test program's own:
@@ -226,9 +187,7 @@ enum class Window
 struct LogoutCase
 {
     const char* name;
-    DWORD version[4];
-    DWORD versionStatus;
-    DWORD loginStatus;
+    const wchar_t* serviceArgs;
     const wchar_t* mode;
     Window window;
     const wchar_t* windowArgs;
@@ -249,23 +208,14 @@ class NLXLogout : public ::testing::TestWithParam<LogoutCase>
 {
 };
 
-bool Has(const std::vector<WORD>& v, WORD w)
-{
-    for (WORD x : v)
-        if (x == w)
-            return true;
-    return false;
-}
 } // namespace
 
 TEST_P(NLXLogout, Table)
 {
     NewSimDesktop();
     const LogoutCase& c = GetParam();
-    FakeService service;
-    memcpy(service.version, c.version, sizeof(service.version));
-    service.versionStatus = c.versionStatus;
-    service.loginStatus = c.loginStatus;
+    ServiceStandIn service;
+    ASSERT_TRUE(service.Start(c.serviceArgs));
     ClientWindow window;
     if (c.window == Window::Present)
     {
@@ -297,122 +247,173 @@ TEST_P(NLXLogout, Table)
     {
         EXPECT_EQ(c.wParams, window.WParams());
     }
-    EXPECT_EQ(c.forcedLogout, Has(service.Commands(), STC_MIR_LOGOUT));
+    EXPECT_EQ(c.forcedLogout, service.Received(STC_MIR_LOGOUT));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, NLXLogout,
-    ::testing::Values(
-        LogoutCase{
-            "V660UsesTheWindow", {6, 60, 0, 0}, 37, 0, L"/sn", Window::Present, L"", 0, 1, 0, 0, {0}, false},
-        LogoutCase{
-            "V7UsesTheWindow", {7, 0, 0, 0}, 37, 0, L"/sn", Window::Present, L"", 0, 1, 0, 0, {0}, false},
-        LogoutCase{
-            "V659AsksTheStatus", {6, 59, 99, 9}, 37, 1, L"/sn", Window::Present, L"", 0, 1, 0, 0, {}, false},
-        LogoutCase{
-            "V599Status0x80", {5, 99, 0, 0}, 37, 0x80, L"/sn", Window::Present, L"", 0, 1, 0, 0, {}, false},
-        LogoutCase{"Status0x81IsNotLoggedOut",
-                   {6, 59, 0, 0},
-                   37,
-                   0x81,
-                   L"/sn",
-                   Window::None,
-                   L"",
-                   0,
-                   0,
-                   6,
-                   0,
-                   {},
-                   false},
-        LogoutCase{"FailedVersionQueryFallsBack",
-                   {6, 60, 0, 0},
-                   50,
-                   1,
-                   L"/sn",
-                   Window::Present,
-                   L"",
-                   0,
-                   1,
-                   0,
-                   0,
-                   {},
-                   false},
-        LogoutCase{"OldVersionForced", {6, 59, 0, 0}, 37, 0, L"/sf", Window::None, L"", 0, 1, 0, 0, {}, true},
-        LogoutCase{"ForceWithoutWindowGoesOn",
-                   {6, 60, 0, 0},
-                   37,
-                   0,
-                   L"/sf",
-                   Window::None,
-                   L"",
-                   0,
-                   1,
-                   0,
-                   0,
-                   {},
-                   false},
-        LogoutCase{
-            "NoWindowWithoutForce", {6, 60, 0, 0}, 37, 0, L"/sn", Window::None, L"", 0, 0, 5, -1, {}, false},
-        LogoutCase{
-            "ForceFlagInWParam", {6, 60, 0, 0}, 37, 0, L"/sf", Window::Present, L"", 0, 1, 0, 0, {1}, false},
-        LogoutCase{"SilentRefusal",
-                   {6, 60, 0, 0},
-                   37,
-                   0,
-                   L"/sn",
-                   Window::Present,
-                   L"/answer=1234",
-                   0,
-                   0,
-                   5,
-                   1234,
-                   {0},
-                   false},
-        LogoutCase{"RetryCancelled",
-                   {6, 60, 0, 0},
-                   37,
-                   0,
-                   L"/sp",
-                   Window::Present,
-                   L"/answer=7",
-                   IDCANCEL,
-                   0,
-                   5,
-                   1223,
-                   {0},
-                   false},
-        LogoutCase{"RetryAccepted",
-                   {6, 60, 0, 0},
-                   37,
-                   0,
-                   L"/sp",
-                   Window::Present,
-                   L"/first=7 /answer=0",
-                   IDRETRY,
-                   1,
-                   0,
-                   0,
-                   {0, 0},
-                   false},
-        LogoutCase{"RetryRefusedAgain",
-                   {6, 60, 0, 0},
-                   37,
-                   0,
-                   L"",
-                   Window::Present,
-                   L"/first=8 /answer=9",
-                   IDRETRY,
-                   0,
-                   5,
-                   9,
-                   {0, 0},
-                   false}),
-    [](const ::testing::TestParamInfo<LogoutCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, NLXLogout,
+                         ::testing::Values(LogoutCase{"V660UsesTheWindow",
+                                                      L"/version=6.60.0.0 /login=0",
+                                                      L"/sn",
+                                                      Window::Present,
+                                                      L"",
+                                                      0,
+                                                      1,
+                                                      0,
+                                                      0,
+                                                      {0},
+                                                      false},
+                                           LogoutCase{"V7UsesTheWindow",
+                                                      L"/version=7.0.0.0 /login=0",
+                                                      L"/sn",
+                                                      Window::Present,
+                                                      L"",
+                                                      0,
+                                                      1,
+                                                      0,
+                                                      0,
+                                                      {0},
+                                                      false},
+                                           LogoutCase{"V659AsksTheStatus",
+                                                      L"/version=6.59.99.9 /login=1",
+                                                      L"/sn",
+                                                      Window::Present,
+                                                      L"",
+                                                      0,
+                                                      1,
+                                                      0,
+                                                      0,
+                                                      {},
+                                                      false},
+                                           LogoutCase{"V599Status0x80",
+                                                      L"/version=5.99.0.0 /login=0x80",
+                                                      L"/sn",
+                                                      Window::Present,
+                                                      L"",
+                                                      0,
+                                                      1,
+                                                      0,
+                                                      0,
+                                                      {},
+                                                      false},
+                                           LogoutCase{"Status0x81IsNotLoggedOut",
+                                                      L"/version=6.59.0.0 /login=0x81",
+                                                      L"/sn",
+                                                      Window::None,
+                                                      L"",
+                                                      0,
+                                                      0,
+                                                      6,
+                                                      0,
+                                                      {},
+                                                      false},
+                                           LogoutCase{"FailedVersionQueryFallsBack",
+                                                      L"/status:version=50 /login=1",
+                                                      L"/sn",
+                                                      Window::Present,
+                                                      L"",
+                                                      0,
+                                                      1,
+                                                      0,
+                                                      0,
+                                                      {},
+                                                      false},
+                                           LogoutCase{"OldVersionForced",
+                                                      L"/version=6.59.0.0 /login=0",
+                                                      L"/sf",
+                                                      Window::None,
+                                                      L"",
+                                                      0,
+                                                      1,
+                                                      0,
+                                                      0,
+                                                      {},
+                                                      true},
+                                           LogoutCase{"ForceWithoutWindowGoesOn",
+                                                      L"/version=6.60.0.0 /login=0",
+                                                      L"/sf",
+                                                      Window::None,
+                                                      L"",
+                                                      0,
+                                                      1,
+                                                      0,
+                                                      0,
+                                                      {},
+                                                      false},
+                                           LogoutCase{"NoWindowWithoutForce",
+                                                      L"/version=6.60.0.0 /login=0",
+                                                      L"/sn",
+                                                      Window::None,
+                                                      L"",
+                                                      0,
+                                                      0,
+                                                      5,
+                                                      -1,
+                                                      {},
+                                                      false},
+                                           LogoutCase{"ForceFlagInWParam",
+                                                      L"/version=6.60.0.0 /login=0",
+                                                      L"/sf",
+                                                      Window::Present,
+                                                      L"",
+                                                      0,
+                                                      1,
+                                                      0,
+                                                      0,
+                                                      {1},
+                                                      false},
+                                           LogoutCase{"SilentRefusal",
+                                                      L"/version=6.60.0.0 /login=0",
+                                                      L"/sn",
+                                                      Window::Present,
+                                                      L"/answer=1234",
+                                                      0,
+                                                      0,
+                                                      5,
+                                                      1234,
+                                                      {0},
+                                                      false},
+                                           LogoutCase{"RetryCancelled",
+                                                      L"/version=6.60.0.0 /login=0",
+                                                      L"/sp",
+                                                      Window::Present,
+                                                      L"/answer=7",
+                                                      IDCANCEL,
+                                                      0,
+                                                      5,
+                                                      1223,
+                                                      {0},
+                                                      false},
+                                           LogoutCase{"RetryAccepted",
+                                                      L"/version=6.60.0.0 /login=0",
+                                                      L"/sp",
+                                                      Window::Present,
+                                                      L"/first=7 /answer=0",
+                                                      IDRETRY,
+                                                      1,
+                                                      0,
+                                                      0,
+                                                      {0, 0},
+                                                      false},
+                                           LogoutCase{"RetryRefusedAgain",
+                                                      L"/version=6.60.0.0 /login=0",
+                                                      L"",
+                                                      Window::Present,
+                                                      L"/first=8 /answer=9",
+                                                      IDRETRY,
+                                                      0,
+                                                      5,
+                                                      9,
+                                                      {0, 0},
+                                                      false}),
+                         [](const ::testing::TestParamInfo<LogoutCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST(NLXLogoutAgent, SilentRefusalEndsWithTheWindowsAnswer)
 {
     NewSimDesktop();
-    FakeService service;
+    ServiceStandIn service;
+    ASSERT_TRUE(service.Start(L"/version=6.60.0.0 /login=0"));
     ClientWindow window;
     ASSERT_TRUE(window.Start(L"/answer=4321"));
     TempDir dir;
@@ -587,7 +588,8 @@ TEST(AgentProgress, ExistingUpdateFolderIsReplaced)
 TEST(AgentProgress, RealAgentCopiesThePatchIntoAFreshUpdateFolder)
 {
     NewSimDesktop();
-    FakeService service;
+    ServiceStandIn service;
+    ASSERT_TRUE(service.Start(L"/version=6.60.0.0 /login=0"));
     ClientWindow window;
     ASSERT_TRUE(window.Start(L""));
     DriverFixture f;
