@@ -1,0 +1,178 @@
+// Whole updates as a person goes through them: the tool asks, the service stand-in starts the
+// staged agent, the agent asks what it has to ask, and the tool ends with the agent's outcome.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DialogFakes.h"
+#include "DialogTestUtil.h"
+#include "tests/e2e/ServiceSimRunner.h"
+#include "tests/support/TestUtil.h"
+#include "tools/PatchBuilder/PatchBuild.h"
+
+using dialogdriver::Dialog;
+using namespace dialogtest;
+
+namespace
+{
+const wchar_t* const QUESTION = L"Quovera Clientのアップデートを完了させるには、\r\n"
+                                L"コンピュータの再起動が必要です。\r\n今すぐ再起動を行いますか？";
+const wchar_t* const WARNING = L"プログラムは正常にアップデートされましたが、\r\n"
+                               L"再起動するまではWindowsが正常に動作しない\r\n"
+                               L"可能性がありますのでご注意ください。";
+const wchar_t* const RETRY_TEXT = L"NLXの機能を利用中のためアップデートできません。\r\n"
+                                  L"関連するアプリケーションを終了後、再実施して下さい。";
+// The agent's work takes longer than a box.
+constexpr DWORD AGENT_WAIT_MS = 90000;
+
+std::wstring ConfirmText(const std::wstring& patchName)
+{
+    return L"Patch:" + patchName +
+           L"\r\nアップデートを実行しますか？\r\nアップデート完了後にコンピューターは再起動します。\r\n"
+           L"アップデートを実行する際は作業中のプログラムを終了してください。";
+}
+
+// A machine the agent can update: the client's install folder and Uninstall entry, a patch whose
+// installer copies a payload there, and a temporary folder of the test's own for the staging.
+class RoadE2E : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_temp = m_root / L"temp";
+        m_install = m_root / L"Quovera";
+        CreateDirectoryW(m_temp.c_str(), nullptr);
+        CreateDirectoryW(m_install.c_str(), nullptr);
+        CreateDirectoryW((m_install + L"\\Lumo").c_str(), nullptr);
+        for (const wchar_t* name : {L"TMP", L"TEMP"})
+        {
+            wchar_t buf[MAX_PATH] = L"";
+            GetEnvironmentVariableW(name, buf, MAX_PATH);
+            m_saved.push_back(buf);
+            SetEnvironmentVariableW(name, m_temp.c_str());
+        }
+        m_key.reset(new ProductKey(m_install + L"\\"));
+        ASSERT_TRUE(m_key->Ok());
+
+        std::wstring source = m_root / L"source";
+        CreateDirectoryW(source.c_str(), nullptr);
+        CreateDirectoryW((source + L"\\payload").c_str(), nullptr);
+        lumotest::WriteFileBytes(source + L"\\payload\\readme.txt", "patched");
+        ASSERT_TRUE(CopyFileW(lumotest::BinPath(L"PatchMain.exe").c_str(),
+                              (source + L"\\PatchMain.exe").c_str(), FALSE));
+        lumotest::WriteFileBytes(source + L"\\PatchMain.ini",
+                                 "[PatchMain]\r\nTargetDir=" + lumotest::ToUtf8(m_install) + "\r\n");
+        PatchBuildOptions options;
+        options.sourceDir = source;
+        options.outDir = m_root / L"out";
+        options.pid = L"QVC-DIALOGS";
+        options.version = L"6.60.2.0";
+        options.rangeBegin = L"6.50.0.0";
+        options.rangeEnd = L"6.69.9.9";
+        CreateDirectoryW(options.outDir.c_str(), nullptr);
+        ASSERT_TRUE(BuildPatch(options, m_patch));
+        m_patchName = m_patch.substr(m_patch.find_last_of(L'\\') + 1);
+    }
+    void TearDown() override
+    {
+        SetEnvironmentVariableW(L"TMP", m_saved[0].empty() ? nullptr : m_saved[0].c_str());
+        SetEnvironmentVariableW(L"TEMP", m_saved[1].empty() ? nullptr : m_saved[1].c_str());
+    }
+    bool StartTool(const std::wstring& mode)
+    {
+        std::wstring cmd = lumotest::Quote(lumotest::BinPath(L"LumoAgent.exe"));
+        if (!mode.empty())
+            cmd += L" " + mode;
+        return m_tool.Start(cmd + L" /p=\"" + m_patch + L"\"", m_root.Path());
+    }
+    // The next box of the agent: a box that is not the tool's.
+    bool AgentBox(Dialog& d, DWORD timeoutMs)
+    {
+        DWORD start = GetTickCount();
+        while (GetTickCount() - start < timeoutMs)
+        {
+            if (dialogdriver::FindDialog(dialogdriver::UPDATER_CAPTION, 500, d) && d.pid != m_tool.Pid())
+                return true;
+            DWORD code;
+            if (m_tool.Wait(0, &code))
+                return false; // the tool ended: no agent box will come
+        }
+        return false;
+    }
+    std::wstring Stage() const { return m_temp + L"\\LumoTool1"; }
+
+    lumotest::TempDir m_root;
+    std::wstring m_temp, m_install, m_patch, m_patchName;
+    std::vector<std::wstring> m_saved;
+    std::unique_ptr<ProductKey> m_key;
+    lumotest::ChildProcess m_tool;
+};
+} // namespace
+
+// Normal mode: confirmation, the update, the restart question declined, the warning, success.
+TEST_F(RoadE2E, NormalRunConfirmedUpdatedRestartDeclined)
+{
+    REQUIRE_DIALOG_DISPLAY();
+    lumotest::ServiceSimRunner sim;
+    ASSERT_TRUE(sim.Start(L"/version=6.59.0.0 /login=1"));
+    ASSERT_TRUE(StartTool(L""));
+
+    Dialog confirm;
+    ASSERT_TRUE(dialogdriver::FindDialog(dialogdriver::UPDATER_CAPTION, BOX_WAIT_MS, confirm, m_tool.Pid()));
+    ExpectBox(confirm, ConfirmText(m_patchName), {IDOK, IDCANCEL});
+    ASSERT_TRUE(dialogdriver::PressButton(confirm, IDOK));
+    ASSERT_TRUE(dialogdriver::WaitGone(confirm.hwnd, BOX_WAIT_MS));
+
+    Dialog question;
+    ASSERT_TRUE(AgentBox(question, AGENT_WAIT_MS)) << sim.Log();
+    ExpectBox(question, QUESTION, {IDYES, IDNO});
+    EXPECT_EQ("patched", lumotest::ReadFileBytes(m_install + L"\\readme.txt"))
+        << "installed before the question";
+    ASSERT_TRUE(dialogdriver::PressButton(question, IDNO));
+    ASSERT_TRUE(dialogdriver::WaitGone(question.hwnd, BOX_WAIT_MS));
+
+    Dialog warning;
+    ASSERT_TRUE(AgentBox(warning, BOX_WAIT_MS));
+    EXPECT_EQ(question.pid, warning.pid);
+    ExpectBox(warning, WARNING, {IDOK});
+    ASSERT_TRUE(dialogdriver::PressButton(warning, IDOK));
+
+    DWORD exitCode = 99;
+    ASSERT_TRUE(m_tool.Wait(AGENT_WAIT_MS, &exitCode));
+    EXPECT_EQ(0u, exitCode);
+    EXPECT_FALSE(lumotest::FileExists(Stage())) << "the staging goes after success";
+}
+
+// The client refuses to log out; the user cancels the agent's retry box, and the tool shows the
+// agent's failure in its own box.
+TEST_F(RoadE2E, LogoutRefusedCancelledBecomesTheToolsFailureBox)
+{
+    REQUIRE_DIALOG_DISPLAY();
+    lumotest::ServiceSimRunner sim;
+    ASSERT_TRUE(sim.Start(L""));
+    ClientWindow window(3, 3);
+    ASSERT_TRUE(window.Ready());
+    ASSERT_TRUE(StartTool(L"/sp"));
+
+    Dialog retry;
+    ASSERT_TRUE(AgentBox(retry, AGENT_WAIT_MS)) << sim.Log();
+    ExpectBox(retry, RETRY_TEXT, {IDRETRY, IDCANCEL});
+    ASSERT_TRUE(dialogdriver::PressButton(retry, IDCANCEL));
+    ASSERT_TRUE(dialogdriver::WaitGone(retry.hwnd, BOX_WAIT_MS));
+
+    Dialog failure;
+    ASSERT_TRUE(
+        dialogdriver::FindDialog(dialogdriver::UPDATER_CAPTION, AGENT_WAIT_MS, failure, m_tool.Pid()));
+    ExpectBox(failure,
+              L"Quovera Client をログアウトできなかったため、\r\nアップデートは実行されませんでした\r\n"
+              L"拡張エラー情報(1223)",
+              {IDOK});
+    ASSERT_TRUE(dialogdriver::PressButton(failure, IDOK));
+    DWORD exitCode = 99;
+    ASSERT_TRUE(m_tool.Wait(BOX_WAIT_MS, &exitCode));
+    EXPECT_EQ(5u, exitCode);
+    EXPECT_EQ(1, window.Messages());
+    EXPECT_TRUE(lumotest::FileExists(Stage() + L"\\LumoAgent.exe")) << "the staging stays after a failure";
+}
