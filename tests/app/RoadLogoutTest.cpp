@@ -464,8 +464,8 @@ struct DriverFixture
     TempDir install;
     TempDir source;
     LumoAgentApp app;
-    std::wstring cmd = L"/Agent /sn";
-    DriverFixture()
+    std::wstring cmd;
+    explicit DriverFixture(const wchar_t* args = L"/Agent /sn") : cmd(args)
     {
         WriteFileBytes(source / L"QVClient_v1.zip", "PK patch");
         app.m_lpCmdLine = cmd.c_str();
@@ -525,12 +525,18 @@ TEST(GetInstallDir, FailuresEndWithTen)
 
 TEST(AgentProgress, SilentModesRegisterTheWindowClassFirst)
 {
-    DriverFixture f; // no product key: the road stops in GetInstallDir
-    WNDCLASSW wc;
-    EXPECT_FALSE(GetClassInfoW(f.app.m_hInstance, L"LumoAgentAppClass", &wc));
-    EXPECT_FALSE(f.app.AgentProgress());
-    EXPECT_EQ(10, f.app.m_nExitCode);
-    EXPECT_TRUE(GetClassInfoW(f.app.m_hInstance, L"LumoAgentAppClass", &wc));
+    // No product key: the road stops in GetInstallDir, after the registration.
+    for (const wchar_t* mode : {L"/n", L"/sp", L"/sn", L"/sf"})
+    {
+        DriverFixture f((std::wstring(L"/Agent ") + mode).c_str());
+        UnregisterClassW(L"LumoAgentAppClass", f.app.m_hInstance);
+        EXPECT_FALSE(f.app.AgentProgress());
+        EXPECT_EQ(10, f.app.m_nExitCode);
+        WNDCLASSW wc;
+        bool silent = !f.app.m_bMsgBox;
+        EXPECT_EQ(silent, GetClassInfoW(f.app.m_hInstance, L"LumoAgentAppClass", &wc) != FALSE)
+            << ToUtf8(mode);
+    }
 }
 
 TEST(AgentProgress, MissingLumoFolderGivesTenAndThree)
