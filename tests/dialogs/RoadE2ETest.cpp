@@ -111,19 +111,29 @@ protected:
 };
 } // namespace
 
-// Normal mode: confirmation, the update, the restart question declined, the warning, success.
-TEST_F(RoadE2E, NormalRunConfirmedUpdatedRestartDeclined)
+class RoadE2EMode : public RoadE2E, public ::testing::WithParamInterface<const wchar_t*>
+{
+};
+
+// Normal mode (confirmation first) and "/sp" (none): the update, the restart question declined,
+// the warning, success.
+TEST_P(RoadE2EMode, UpdatedRestartDeclined)
 {
     REQUIRE_DIALOG_DISPLAY();
+    const std::wstring mode = GetParam();
     lumotest::ServiceSimRunner sim;
     ASSERT_TRUE(sim.Start(L"/version=6.59.0.0 /login=1"));
-    ASSERT_TRUE(StartTool(L""));
+    ASSERT_TRUE(StartTool(mode));
 
-    Dialog confirm;
-    ASSERT_TRUE(dialogdriver::FindDialog(dialogdriver::UPDATER_CAPTION, BOX_WAIT_MS, confirm, m_tool.Pid()));
-    ExpectBox(confirm, ConfirmText(m_patchName), {IDOK, IDCANCEL});
-    ASSERT_TRUE(dialogdriver::PressButton(confirm, IDOK));
-    ASSERT_TRUE(dialogdriver::WaitGone(confirm.hwnd, BOX_WAIT_MS));
+    if (mode.empty())
+    {
+        Dialog confirm;
+        ASSERT_TRUE(
+            dialogdriver::FindDialog(dialogdriver::UPDATER_CAPTION, BOX_WAIT_MS, confirm, m_tool.Pid()));
+        ExpectBox(confirm, ConfirmText(m_patchName), {IDOK, IDCANCEL});
+        ASSERT_TRUE(dialogdriver::PressButton(confirm, IDOK));
+        ASSERT_TRUE(dialogdriver::WaitGone(confirm.hwnd, BOX_WAIT_MS));
+    }
 
     Dialog question;
     ASSERT_TRUE(AgentBox(question, AGENT_WAIT_MS)) << sim.Log();
@@ -144,6 +154,11 @@ TEST_F(RoadE2E, NormalRunConfirmedUpdatedRestartDeclined)
     EXPECT_EQ(0u, exitCode);
     EXPECT_FALSE(lumotest::FileExists(Stage())) << "the staging goes after success";
 }
+
+INSTANTIATE_TEST_SUITE_P(Modes, RoadE2EMode, ::testing::Values(L"", L"/sp"),
+                         [](const ::testing::TestParamInfo<const wchar_t*>& i) {
+                             return std::string(*i.param == L'\0' ? "Normal" : "Sp");
+                         });
 
 // The client refuses to log out; the user cancels the agent's retry box, and the tool shows the
 // agent's failure in its own box.
