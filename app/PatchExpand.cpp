@@ -65,7 +65,8 @@ BOOL LumoAgentApp::ExpandPatch(VString strPatchCopy, VString strUpdateDir)
     int rc = ZLibExpand(strPatchCopy, strWork);
     if (rc != ERROR_OK)
     {
-        GPTRACE(TRACE_ERROR, L"[%s] ZLibExpand(%s)\u3000rc=%d.\u3000｛%s｝", FN, strPatchCopy.c_str(), rc, GpErrText(-1));
+        GPTRACE(TRACE_ERROR, L"[%s] ZLibExpand(%s)\u3000rc=%d.\u3000｛%s｝", FN, strPatchCopy.c_str(), rc,
+                GpErrText(-1));
         SetExit(8, rc);
         return FALSE;
     }
@@ -154,8 +155,8 @@ BOOL LumoAgentApp::PatchInfoCheck(const wchar_t* pszInner, const PatchFileInfo& 
     ULONGLONG ullConfig = static_cast<DWORD>(info.Size);
     if (ullSize != ullConfig)
     {
-        GPTRACE(TRACE_DEBUG, L"[%s] FileSizeエラー！ path: [%s]. file:[%I64d] config:[%I64d]", FN, pszInner, ullSize,
-                ullConfig);
+        GPTRACE(TRACE_DEBUG, L"[%s] FileSizeエラー！ path: [%s]. file:[%I64d] config:[%I64d]", FN, pszInner,
+                ullSize, ullConfig);
         return FALSE;
     }
 
@@ -166,12 +167,14 @@ BOOL LumoAgentApp::PatchInfoCheck(const wchar_t* pszInner, const PatchFileInfo& 
     // before anything is converted.
     if (nLen > DIGEST_BUFFER_BYTES * 2)
     {
-        GPTRACE(TRACE_ERROR, L"[%s]  hash変換エラー！\u3000桁数超過 len=%d\u3000from <%s>.", FN, nLen, pszDigest);
+        GPTRACE(TRACE_ERROR, L"[%s]  hash変換エラー！\u3000桁数超過 len=%d\u3000from <%s>.", FN, nLen,
+                pszDigest);
         return FALSE;
     }
     if (nLen == 0)
     {
-        GPTRACE(TRACE_ERROR, L"[%s]  hash変換エラー！\u3000%s\u3000from <%s>.", FN, GpCrtErrorText(EINVAL), pszDigest);
+        GPTRACE(TRACE_ERROR, L"[%s]  hash変換エラー！\u3000%s\u3000from <%s>.", FN, GpCrtErrorText(EINVAL),
+                pszDigest);
         return FALSE;
     }
     for (int k = 0; 2 * k < nLen; k++)

@@ -34,8 +34,8 @@ BOOL LumoAgentApp::StartUpdate(const wchar_t* pszInstaller)
     si.dwFlags = STARTF_USESHOWWINDOW;
     si.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(pszInstaller, nullptr, nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr, &si,
-                        &pi))
+    if (!CreateProcessW(pszInstaller, nullptr, nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr,
+                        &si, &pi))
     {
         DWORD dwErr = GetLastError();
         GPTRACE(TRACE_ERROR, L"[%s] ！CreateProcess(%s)\u3000｛%s｝", FN, pszInstaller,
@@ -72,8 +72,8 @@ void LumoAgentApp::WriteUpdateStatus(DWORD dwStatus)
     wchar_t szAppData[MAX_PATH];
     if (!SHGetSpecialFolderPathW(nullptr, szAppData, CSIDL_COMMON_APPDATA, FALSE))
     {
-        GPTRACE(TRACE_ERROR, L"[%s] SHGetSpecialFolderPath() FAIL... アップデートログの設定失敗 status[%d]", FN,
-                dwStatus);
+        GPTRACE(TRACE_ERROR, L"[%s] SHGetSpecialFolderPath() FAIL... アップデートログの設定失敗 status[%d]",
+                FN, dwStatus);
         return;
     }
     wchar_t szIni[261];
@@ -123,14 +123,16 @@ BOOL LumoAgentApp::OsReboot()
 
     if (m_bMsgBox)
     {
-        int nAnswer = GpMessageBox(nullptr,
-                                   L"Quovera Clientのアップデートを完了させるには、\r\nコンピュータの再起動が必要です。\r\n"
-                                   L"今すぐ再起動を行いますか？",
-                                   CAPTION, MB_YESNO | MB_ICONINFORMATION);
+        int nAnswer = GpMessageBox(
+            nullptr,
+            L"Quovera Clientのアップデートを完了させるには、\r\nコンピュータの再起動が必要です。\r\n"
+            L"今すぐ再起動を行いますか？",
+            CAPTION, MB_YESNO | MB_ICONINFORMATION);
         if (nAnswer != IDYES)
         {
             GpMessageBox(nullptr,
-                         L"プログラムは正常にアップデートされましたが、\r\n再起動するまではWindowsが正常に動作しない\r\n"
+                         L"プログラムは正常にアップデートされましたが、\r\n再起動するまではWindowsが正常に動"
+                         L"作しない\r\n"
                          L"可能性がありますのでご注意ください。",
                          CAPTION, MB_OK | MB_ICONWARNING);
             return TRUE;

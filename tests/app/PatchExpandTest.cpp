@@ -42,8 +42,8 @@ struct PatchCase
     const char* name;
     std::wstring version = L"6.70.0.1";
     std::wstring (*digest)(const std::wstring& good) = nullptr; // text from the real digest
-    const wchar_t* sizeText = nullptr;                            // null: the real size
-    bool innerIsNoArchive = false;                                // inner bytes are no ZIP archive
+    const wchar_t* sizeText = nullptr;                          // null: the real size
+    bool innerIsNoArchive = false;                              // inner bytes are no ZIP archive
     BOOL expected = TRUE;
     int exitCode = 0;
     int extInfo = 0;
@@ -165,7 +165,8 @@ TEST_F(PatchExpand, VerificationOutcomes)
         EXPECT_EQ(c.expected, app.ExpandPatch(patch.c_str(), UpdateDir().c_str()));
         EXPECT_EQ(c.exitCode, app.m_nExitCode);
         EXPECT_EQ(c.extInfo, app.m_nExtInfo);
-        EXPECT_EQ(c.expected != FALSE, FileExists(UpdateDir() + L"PatchMain.exe")) << "nothing unverified is expanded";
+        EXPECT_EQ(c.expected != FALSE, FileExists(UpdateDir() + L"PatchMain.exe"))
+            << "nothing unverified is expanded";
         if (c.version.empty())
         {
             EXPECT_TRUE(app.m_strProduct.IsEmpty() && app.m_strVersion.IsEmpty());

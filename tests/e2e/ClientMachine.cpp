@@ -1,0 +1,104 @@
+#include "ClientMachine.h"
+
+#include <shlobj.h>
+
+namespace lumotest
+{
+namespace
+{
+const wchar_t kUninstallKey[] =
+    L"software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{3B7E1C42-9A5D-4F60-8C21-7D4E5A9B0C13}";
+const wchar_t* const kEnv[] = {L"TMP", L"TEMP"};
+
+void MakeDirs(const std::wstring& path)
+{
+    for (size_t pos = path.find(L'\\', 3); pos != std::wstring::npos; pos = path.find(L'\\', pos + 1))
+        CreateDirectoryW(path.substr(0, pos).c_str(), nullptr);
+    CreateDirectoryW(path.c_str(), nullptr);
+}
+} // namespace
+
+ClientMachine::ClientMachine()
+{
+    m_temp = m_root / L"user temp";
+    m_install = m_root / L"Quovera Client";
+    MakeDirs(m_temp);
+    MakeDirs(m_install + L"\\Lumo");
+    for (const wchar_t* name : kEnv)
+    {
+        wchar_t buf[MAX_PATH] = L"";
+        GetEnvironmentVariableW(name, buf, MAX_PATH);
+        m_savedEnv.push_back(buf);
+        SetEnvironmentVariableW(name, m_temp.c_str());
+    }
+    HKEY h;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
+                        nullptr) == ERROR_SUCCESS)
+    {
+        std::wstring location = m_install + L"\\";
+        RegSetValueExW(h, L"InstallLocation", 0, REG_SZ, reinterpret_cast<const BYTE*>(location.c_str()),
+                       static_cast<DWORD>((location.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(h);
+    }
+    MakeDirs(SystemDir());
+    DeleteFileW(StatusFile().c_str());
+}
+
+ClientMachine::~ClientMachine()
+{
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallKey);
+    DeleteFileW(StatusFile().c_str());
+    for (size_t i = 0; i < m_savedEnv.size(); i++)
+        SetEnvironmentVariableW(kEnv[i], m_savedEnv[i].empty() ? nullptr : m_savedEnv[i].c_str());
+}
+
+std::wstring ClientMachine::SystemDir()
+{
+    wchar_t appData[MAX_PATH];
+    SHGetSpecialFolderPathW(nullptr, appData, CSIDL_COMMON_APPDATA, FALSE);
+    return std::wstring(appData) + L"\\TAVR\\QVC\\System";
+}
+
+std::wstring ClientMachine::StatusValue(const std::wstring& section, const std::wstring& key)
+{
+    wchar_t value[512];
+    GetPrivateProfileStringW(section.c_str(), key.c_str(), L"<missing>", value, 512, StatusFile().c_str());
+    return value;
+}
+
+std::wstring ClientMachine::BuildPatch(const Patch& patch)
+{
+    std::wstring dir = m_root / (L"patch" + std::to_wstring(++m_patches));
+    std::wstring source = dir + L"\\source";
+    MakeDirs(source);
+    CopyFileW(BinPath(L"PatchMain.exe").c_str(), (source + L"\\PatchMain.exe").c_str(), FALSE);
+    if (patch.installerExitCode != 37)
+        WriteFileBytes(source + L"\\PatchMain.ini",
+                       "[PatchMain]\r\nExitCode=" + std::to_string(patch.installerExitCode) + "\r\n");
+    for (const auto& file : patch.payload)
+    {
+        std::wstring path = source + L"\\payload\\" + file.first;
+        MakeDirs(path.substr(0, path.find_last_of(L'\\')));
+        WriteFileBytes(path, file.second);
+    }
+    PatchBuildOptions options;
+    options.sourceDir = source;
+    options.outDir = dir;
+    options.pid = patch.pid;
+    options.version = patch.version;
+    options.rangeBegin = L"6.60.0.0";
+    options.rangeEnd = L"6.69.9.9";
+    if (!patch.digestText.empty())
+    {
+        options.bDigestSet = true;
+        options.digestText = patch.digestText;
+    }
+    std::wstring out;
+    return ::BuildPatch(options, out) ? out : L"";
+}
+
+std::wstring ClientMachine::ToolCommand(const std::wstring& patch, const std::wstring& switches) const
+{
+    return Quote(BinPath(L"LumoAgent.exe")) + L" " + switches + L" /p=\"" + patch + L"\"";
+}
+} // namespace lumotest
