@@ -25,6 +25,22 @@ void ExpectBox(const dialogdriver::Dialog& d, const std::wstring& text, const st
     EXPECT_EQ(buttonIds, ids) << lumotest::ToUtf8(names);
 }
 
+void EndStrayBoxes()
+{
+    dialogdriver::Dialog d;
+    for (int i = 0; i < 10 && dialogdriver::FindDialog(dialogdriver::UPDATER_CAPTION, 0, d); ++i)
+    {
+        if (d.pid == GetCurrentProcessId())
+            break;
+        HANDLE h = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, d.pid);
+        if (h == nullptr)
+            break;
+        TerminateProcess(h, 1);
+        WaitForSingleObject(h, 5000);
+        CloseHandle(h);
+    }
+}
+
 void Shot(const dialogdriver::Dialog& d, const wchar_t* name)
 {
     wchar_t dir[MAX_PATH];

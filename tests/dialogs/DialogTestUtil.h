@@ -22,6 +22,10 @@ constexpr DWORD BOX_WAIT_MS = 20000;
 // (by control id).
 void ExpectBox(const dialogdriver::Dialog& d, const std::wstring& text, const std::vector<int>& buttonIds);
 
+// Ends the processes of boxes that a failed test left up (an agent started by the service
+// stand-in is no child of the test), so that they cannot hold up or mislead later tests.
+void EndStrayBoxes();
+
 // With LUMO_DIALOG_SHOTS set to a folder, saves the box there as NAME.bmp (scripts/dialogs.sh
 // turns them into the pictures of the README); otherwise does nothing.
 void Shot(const dialogdriver::Dialog& d, const wchar_t* name);

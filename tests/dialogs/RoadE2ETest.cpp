@@ -41,6 +41,7 @@ class RoadE2E : public ::testing::Test
 protected:
     void SetUp() override
     {
+        EndStrayBoxes();
         m_temp = m_root / L"temp";
         m_install = m_root / L"Quovera";
         CreateDirectoryW(m_temp.c_str(), nullptr);
@@ -77,6 +78,8 @@ protected:
     }
     void TearDown() override
     {
+        m_tool.Terminate();
+        EndStrayBoxes();
         SetEnvironmentVariableW(L"TMP", m_saved[0].empty() ? nullptr : m_saved[0].c_str());
         SetEnvironmentVariableW(L"TEMP", m_saved[1].empty() ? nullptr : m_saved[1].c_str());
     }
@@ -152,7 +155,6 @@ TEST_P(RoadE2EMode, UpdatedRestartDeclined)
     DWORD exitCode = 99;
     ASSERT_TRUE(m_tool.Wait(AGENT_WAIT_MS, &exitCode));
     EXPECT_EQ(0u, exitCode);
-    EXPECT_FALSE(lumotest::FileExists(Stage())) << "the staging goes after success";
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, RoadE2EMode, ::testing::Values(L"", L"/sp"),
