@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# The main job: a real update, end to end, in the build's private Wine prefix.
+#
+# Sets up a simulated installed client (Uninstall entry with "InstallLocation", install folder with
+# its "Lumo" folder, the status folder), starts the service and debug-pipe stand-ins, builds a
+# rehearsal patch with QvPatchBuilder and the sample PatchMain.exe, and runs LumoAgent.exe in tool
+# mode "/sp" (no confirmation). The client plays a 6.59 client whose module is already logged out.
+# Without a display every message box fails at once, so the agent's restart question counts as
+# declined and nothing is restarted. Then it shows the outcome: exit code, status record,
+# installed files and the trace records of both processes.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+export BUILD_DIR=${BUILD_DIR:-build}
+scripts/build.sh --target LumoAgent PatchMain QvPatchBuilder QvServiceSim QvsDebugListener >/dev/null
+. scripts/wine-env.sh
+BIN="$(pwd)/$BUILD_DIR/bin"
+RUN="$(pwd)/$BUILD_DIR/wine-run.sh"
+DEMO="$(pwd)/$BUILD_DIR/demo"
+
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wine_stop
+}
+trap cleanup EXIT
+wine_start
+
+winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
+C="$WINEPREFIX/drive_c"
+UNINSTALL='HKLM\software\Microsoft\Windows\CurrentVersion\Uninstall\{3B7E1C42-9A5D-4F60-8C21-7D4E5A9B0C13}'
+meaning=("success" "an agent is already running" "the command line is invalid" "patch not found, or several"
+  "the user declined" "the client module could not be logged out" "option not supported by the client"
+  "unsent logs were not sent" "error reading the update information" "error during the update"
+  "any other failure")
+
+echo "== Setting up a simulated installed client"
+rm -rf "$DEMO" "$C/QvDemo" "$C/ProgramData/TAVR" "$C"/users/*/Temp/LumoTool*
+mkdir -p "$DEMO/source/payload/bin" "$DEMO/patches" "$C/QvDemo/Client/Lumo" "$C/ProgramData/TAVR/QVC/System"
+echo "Quovera Client 6.60.0.0" > "$C/QvDemo/Client/version.txt"
+"$RUN" reg add "$UNINSTALL" /v InstallLocation /t REG_SZ /d 'C:\QvDemo\Client\' /f >/dev/null
+echo "   InstallLocation = C:\\QvDemo\\Client\\   (installed: $(cat "$C/QvDemo/Client/version.txt"))"
+
+echo "== Building the patch"
+cp "$BIN/PatchMain.exe" "$DEMO/source/"
+echo "Quovera Client 6.70.0.1" > "$DEMO/source/payload/version.txt"
+head -c 2000000 /dev/urandom > "$DEMO/source/payload/bin/QvClient.dll"
+"$RUN" "$BIN/QvPatchBuilder.exe" build "/src=$(winpath "$DEMO/source")" /pid=QVC-6.70 /version=6.70.0.1 \
+  /begin=6.60.0.0 /end=6.69.9.9 "/out=$(winpath "$DEMO/patches")" | sed 's/^/   /'
+PATCH="$(winpath "$DEMO/patches")\\QVClient_v6.70.0.1.zip"
+"$RUN" "$BIN/QvPatchBuilder.exe" verify "$PATCH" | tail -n 1 | sed 's/^/   /'
+
+echo "== Starting the stand-ins (debug-pipe listener, service)"
+"$RUN" "$BIN/QvsDebugListener.exe" "/out=$(winpath "$DEMO/trace.txt")" /seconds=600 >/dev/null 2>&1 &
+pids+=($!)
+"$RUN" "$BIN/QvServiceSim.exe" /seconds=600 /version=6.59.0.0 /login=1 /quiet "/log=$(winpath "$DEMO/service.log")" \
+  >/dev/null 2>&1 &
+pids+=($!)
+sleep 3
+
+echo "== Running: LumoAgent.exe /sp /p=$PATCH"
+start=$(date +%s.%N)
+( cd "$DEMO/patches" && "$RUN" "$BIN/LumoAgent.exe" /sp "/p=$PATCH" ) &
+tool=$!
+pids+=($tool)
+set +e
+wait "$tool"
+code=$?
+set -e
+end=$(date +%s.%N)
+
+echo
+echo "== Outcome"
+echo "   exit code $code: ${meaning[$code]:-unknown}   ($(printf '%.1f' "$(echo "$end - $start" | bc)") s)"
+echo "== Status record (C:\\ProgramData\\TAVR\\QVC\\System\\LumoAgent.ini)"
+iconv -f CP1252 -t UTF-8 "$C/ProgramData/TAVR/QVC/System/LumoAgent.ini" 2>/dev/null | tr -d '\r' | sed 's/^/   /' || echo "   (none)"
+echo "== Installed files (C:\\QvDemo\\Client)"
+( cd "$C/QvDemo/Client" && find . -path ./Lumo -prune -o -type f -printf '   %p  %s bytes\n' | sort )
+echo "   version.txt: $(cat "$C/QvDemo/Client/version.txt")"
+echo "== Update folder (C:\\QvDemo\\Client\\Lumo\\QuoveraClient)"
+ls "$C/QvDemo/Client/Lumo/QuoveraClient" 2>/dev/null | sed 's/^/   /' || echo "   (none)"
+echo "== Service requests"
+sed 's/^/   /' "$DEMO/service.log" 2>/dev/null || true
+sleep 1
+echo "== Trace records of the tool and the agent ($DEMO/trace.txt)"
+cut -c1-220 "$DEMO/trace.txt" | sed 's/^/   /'
+exit "$code"
