@@ -4,7 +4,6 @@
 #include <errno.h>
 #include <objbase.h>
 #include <wchar.h>
-#include <wctype.h>
 
 #include "../common/CHashUtil.h"
 #include "../common/GpErrorText.h"
@@ -14,38 +13,13 @@
 #include "../common/GpTrace.h"
 #include "../common/TmArray.h"
 #include "../xml/CPatchXml.h"
+#include "../xml/PatchDigest.h"
 #include "../zip/ZLibExpand.h"
 #include "LumoAgentApp.h"
 
 namespace
 {
-constexpr int DIGEST_BUFFER_BYTES = 50; // at most 100 digits are converted
-constexpr int HASH_MISMATCH = 14028;    // ERROR_SXS_FILE_HASH_MISMATCH
-
-int HexValue(wchar_t c)
-{
-    if (c >= L'0' && c <= L'9')
-        return c - L'0';
-    if (c >= L'a' && c <= L'f')
-        return c - L'a' + 10;
-    if (c >= L'A' && c <= L'F')
-        return c - L'A' + 10;
-    return -1;
-}
-
-// One byte from at most two hexadecimal digits at pszText, the way a "%02hhx" scan reads it
-// (leading white space skipped); false when no digit could be converted.
-bool ScanHexByte(const wchar_t* pszText, BYTE& out)
-{
-    while (iswspace(*pszText))
-        pszText++;
-    int nHigh = HexValue(pszText[0]);
-    if (nHigh < 0)
-        return false;
-    int nLow = HexValue(pszText[1]);
-    out = static_cast<BYTE>(nLow < 0 ? nHigh : nHigh * 16 + nLow);
-    return true;
-}
+constexpr int HASH_MISMATCH = 14028; // ERROR_SXS_FILE_HASH_MISMATCH
 } // namespace
 
 BOOL LumoAgentApp::ExpandPatch(VString strPatchCopy, VString strUpdateDir)
@@ -160,34 +134,24 @@ BOOL LumoAgentApp::PatchInfoCheck(const wchar_t* pszInner, const PatchFileInfo& 
         return FALSE;
     }
 
-    BYTE expected[DIGEST_BUFFER_BYTES] = {};
+    BYTE expected[PATCH_DIGEST_BUFFER_BYTES];
     const wchar_t* pszDigest = info.Digest.c_str();
-    int nLen = info.Digest.GetLength();
-    // The buffer takes 100 digits; a longer text cannot be a digest of ours and is refused
-    // before anything is converted.
-    if (nLen > DIGEST_BUFFER_BYTES * 2)
+    int nAt = PatchDigestBytes(pszDigest, expected);
+    if (nAt == PATCH_DIGEST_TOO_LONG)
     {
-        GPTRACE(TRACE_ERROR, L"[%s]  hash変換エラー！\u3000桁数超過 len=%d\u3000from <%s>.", FN, nLen,
-                pszDigest);
+        // The buffer takes 100 digits; a longer text cannot be a digest of ours.
+        GPTRACE(TRACE_ERROR, L"[%s]  hash変換エラー！\u3000桁数超過 len=%d\u3000from <%s>.", FN,
+                info.Digest.GetLength(), pszDigest);
         return FALSE;
     }
-    if (nLen == 0)
+    if (nAt != PATCH_DIGEST_OK)
     {
-        GPTRACE(TRACE_ERROR, L"[%s]  hash変換エラー！\u3000%s\u3000from <%s>.", FN, GpCrtErrorText(EINVAL),
-                pszDigest);
+        GPTRACE(TRACE_ERROR, L"[%s]  hash変換エラー！\u3000%s\u3000from <%s>.", FN, GpCrtErrorText(-1),
+                pszDigest + nAt);
         return FALSE;
-    }
-    for (int k = 0; 2 * k < nLen; k++)
-    {
-        if (!ScanHexByte(pszDigest + 2 * k, expected[k]))
-        {
-            GPTRACE(TRACE_ERROR, L"[%s]  hash変換エラー！\u3000%s\u3000from <%s>.", FN, GpCrtErrorText(-1),
-                    pszDigest + 2 * k);
-            return FALSE;
-        }
     }
 
-    BYTE actual[DIGEST_BUFFER_BYTES] = {};
+    BYTE actual[PATCH_DIGEST_BUFFER_BYTES] = {};
     int rc = CHashUtil::CalcHashOnce(pszInner, actual);
     if (rc < 0)
     {
@@ -195,7 +159,7 @@ BOOL LumoAgentApp::PatchInfoCheck(const wchar_t* pszInner, const PatchFileInfo& 
         return FALSE;
     }
     GPTRACE(TRACE_TRACE, L"[%s] CalcHashOnce rc=%d.", FN, rc);
-    if (memcmp(actual, expected, CHashUtil::DIGEST_BYTES) != 0)
+    if (memcmp(actual, expected, PATCH_DIGEST_COMPARED_BYTES) != 0)
     {
         GPTRACE(TRACE_DEBUG, L"[%s] ！hash compare.", FN);
         return FALSE;

@@ -12,6 +12,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 export BUILD_DIR=${BUILD_DIR:-build}
 scripts/build.sh --target LumoAgent PatchMain QvPatchBuilder QvServiceSim QvsDebugListener >/dev/null
+# A prefix of its own: the simulated client stays there for a look after the run.
+export LUMO_WINEPREFIX="$(pwd)/$BUILD_DIR/wineprefix-demo"
 . scripts/wine-env.sh
 BIN="$(pwd)/$BUILD_DIR/bin"
 RUN="$(pwd)/$BUILD_DIR/wine-run.sh"

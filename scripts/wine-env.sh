@@ -1,7 +1,10 @@
 # Sourced by the scripts: the build's private Wine prefix and its persistent server.
 # Never touches ~/.wine.
+# LUMO_WINEPREFIX picks another prefix of the build (the demo keeps its own, so that what it
+# sets up never meets the tests); build/wine-run.sh follows it too.
 BUILD_DIR=${BUILD_DIR:-build}
-export WINEPREFIX="$(cd "$BUILD_DIR" && pwd)/wineprefix"
+export LUMO_WINEPREFIX="${LUMO_WINEPREFIX:-$(cd "$BUILD_DIR" && pwd)/wineprefix}"
+export WINEPREFIX="$LUMO_WINEPREFIX"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 WINE=/usr/lib/wine/wine64

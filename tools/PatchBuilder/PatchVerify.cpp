@@ -4,18 +4,15 @@
 
 #include <objbase.h>
 
-#include <cwctype>
-
 #include "BuilderText.h"
 #include "common/CHashUtil.h"
 #include "common/GpResult.h"
 #include "xml/CPatchXml.h"
+#include "xml/PatchDigest.h"
 #include "zip/ZLibExpand.h"
 
 namespace
 {
-constexpr size_t DIGEST_BUFFER_BYTES = 50; // at most 100 digits are converted
-
 struct ScratchDir
 {
     std::wstring path;
@@ -39,37 +36,19 @@ bool Verdict(bool bValid, const std::wstring& text)
     return bValid;
 }
 
-int HexValue(wchar_t c)
+// The agent's own reading of the digest text, with the reason in words.
+bool DigestBytes(const std::wstring& text, BYTE (&out)[PATCH_DIGEST_BUFFER_BYTES], std::wstring& why)
 {
-    if (c >= L'0' && c <= L'9')
-        return c - L'0';
-    if (c >= L'a' && c <= L'f')
-        return c - L'a' + 10;
-    if (c >= L'A' && c <= L'F')
-        return c - L'A' + 10;
-    return -1;
-}
-
-// The agent's reading of the digest text: a byte from each pair of positions, at most two
-// digits each, stopping at the first pair that starts without a digit.
-bool DigestBytes(const std::wstring& text, BYTE (&out)[DIGEST_BUFFER_BYTES], std::wstring& why)
-{
-    if (text.empty())
-        return why = L"the digest text is empty", false;
-    if (text.size() > 2 * DIGEST_BUFFER_BYTES)
-        return why = L"the digest text is longer than 100 characters", false;
-    for (size_t k = 0; 2 * k < text.size(); k++)
-    {
-        size_t pos = 2 * k;
-        while (pos < text.size() && iswspace(text[pos]))
-            pos++;
-        int nHigh = pos < text.size() ? HexValue(text[pos]) : -1;
-        if (nHigh < 0)
-            return why = L"the digest text is not hexadecimal at position " + std::to_wstring(2 * k), false;
-        int nLow = pos + 1 < text.size() ? HexValue(text[pos + 1]) : -1;
-        out[k] = static_cast<BYTE>(nLow < 0 ? nHigh : nHigh * 16 + nLow);
-    }
-    return true;
+    int nAt = PatchDigestBytes(text.c_str(), out);
+    if (nAt == PATCH_DIGEST_OK)
+        return true;
+    if (nAt == PATCH_DIGEST_TOO_LONG)
+        why = L"the digest text is longer than 100 characters";
+    else if (text.empty())
+        why = L"the digest text is empty";
+    else
+        why = L"the digest text is not hexadecimal at position " + std::to_wstring(nAt);
+    return false;
 }
 
 struct ComScope
@@ -133,17 +112,17 @@ bool VerifyPatch(const std::wstring& patchPath)
     if (ullSize != ullConfigured)
         return Verdict(false, L"the inner archive's size differs from the configured size");
 
-    BYTE expected[DIGEST_BUFFER_BYTES] = {};
+    BYTE expected[PATCH_DIGEST_BUFFER_BYTES] = {};
     std::wstring why;
     if (!DigestBytes(std::wstring(file.Digest.c_str()), expected, why))
         return Verdict(false, why);
-    BYTE actual[DIGEST_BUFFER_BYTES] = {};
+    BYTE actual[PATCH_DIGEST_BUFFER_BYTES] = {};
     rc = CHashUtil::CalcHashOnce(inner.c_str(), actual);
     if (rc != ERROR_OK)
         return Verdict(false, L"the inner archive cannot be hashed (" + std::to_wstring(rc) + L")");
     BuilderPrint(false, L"  SHA-1 " + HexText(actual, CHashUtil::DIGEST_BYTES) + L", configured " +
                             file.Digest.c_str() + L"\n");
-    if (memcmp(actual, expected, CHashUtil::DIGEST_BYTES) != 0)
+    if (memcmp(actual, expected, PATCH_DIGEST_COMPARED_BYTES) != 0)
         return Verdict(false, L"the inner archive's SHA-1 digest differs from the configured one");
 
     std::wstring content = work + L"content\\";
