@@ -9,7 +9,7 @@ scripts/build.sh
 trap wine_stop EXIT
 wine_start
 areas=("$@")
-[ ${#areas[@]} -gt 0 ] || areas=(zip enc hash)
+[ ${#areas[@]} -gt 0 ] || areas=(zip enc hash update)
 for area in "${areas[@]}"; do
   if [ -x "bench/$area/run.sh" ]; then
     echo "== bench: $area"

@@ -7,7 +7,7 @@ MINIZIP_DIR=${MINIZIP_DIR:-/usr/local/src/minizip}
 
 need=()
 for pkg in cmake ninja-build g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix \
-           wine64 libz-mingw-w64-dev googletest dpkg-dev unzip zip python3 xxd \
+           wine64 libz-mingw-w64-dev googletest dpkg-dev unzip zip python3 xxd bc openssl \
            xvfb fonts-wine fonts-ipafont-gothic imagemagick; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need+=("$pkg")
 done
