@@ -58,7 +58,7 @@ TEST_P(ConfirmBox, AnswerDecidesTheRun)
 
     Dialog d;
     ASSERT_TRUE(dialogdriver::FindDialog(dialogdriver::UPDATER_CAPTION, BOX_WAIT_MS, d, tool.Pid()));
-    ExpectBox(d, CONFIRM_TEXT, {IDOK, IDCANCEL});
+    ExpectBox(d, CONFIRM_TEXT, {IDOK, IDCANCEL}, dialogdriver::DialogIcon::Information);
     if (c.answer == Answer::Cancel)
         Shot(d, L"confirm");
     switch (c.answer)
@@ -78,7 +78,7 @@ TEST_P(ConfirmBox, AnswerDecidesTheRun)
     Dialog f;
     ASSERT_TRUE(dialogdriver::FindDialog(dialogdriver::UPDATER_CAPTION, BOX_WAIT_MS, f, tool.Pid()))
         << "no failure box after the confirmation";
-    ExpectBox(f, c.failureText, {IDOK});
+    ExpectBox(f, c.failureText, {IDOK}, dialogdriver::DialogIcon::Warning);
     ASSERT_TRUE(dialogdriver::PressButton(f, IDOK));
     DWORD exitCode = 0;
     ASSERT_TRUE(tool.Wait(BOX_WAIT_MS, &exitCode));

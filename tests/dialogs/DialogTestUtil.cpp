@@ -11,7 +11,8 @@ bool HasDisplay()
     return n > 0 && n < 64;
 }
 
-void ExpectBox(const dialogdriver::Dialog& d, const std::wstring& text, const std::vector<int>& buttonIds)
+void ExpectBox(const dialogdriver::Dialog& d, const std::wstring& text, const std::vector<int>& buttonIds,
+               dialogdriver::DialogIcon icon)
 {
     EXPECT_EQ(dialogdriver::UPDATER_CAPTION, d.caption);
     EXPECT_EQ(text, d.text) << lumotest::ToUtf8(dialogdriver::Escape(d.text));
@@ -23,6 +24,8 @@ void ExpectBox(const dialogdriver::Dialog& d, const std::wstring& text, const st
         names += L"[" + b.text + L"]";
     }
     EXPECT_EQ(buttonIds, ids) << lumotest::ToUtf8(names);
+    dialogdriver::DialogIcon shown = dialogdriver::IconOf(d);
+    EXPECT_EQ(icon, shown) << "icon shown: " << lumotest::ToUtf8(dialogdriver::IconName(shown));
 }
 
 void EndStrayBoxes()

@@ -19,8 +19,9 @@ bool HasDisplay();
 constexpr DWORD BOX_WAIT_MS = 20000;
 
 // Checks a box as a person reads it: the caption, the whole text, the buttons left to right
-// (by control id).
-void ExpectBox(const dialogdriver::Dialog& d, const std::wstring& text, const std::vector<int>& buttonIds);
+// (by control id) and the icon.
+void ExpectBox(const dialogdriver::Dialog& d, const std::wstring& text, const std::vector<int>& buttonIds,
+               dialogdriver::DialogIcon icon);
 
 // Ends the processes of boxes that a failed test left up (an agent started by the service
 // stand-in is no child of the test), so that they cannot hold up or mislead later tests.

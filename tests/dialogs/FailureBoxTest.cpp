@@ -77,7 +77,7 @@ TEST_P(ToolRun, FailureBoxThenExitCode)
     Dialog d;
     ASSERT_TRUE(dialogdriver::FindDialog(dialogdriver::UPDATER_CAPTION, BOX_WAIT_MS, d, agent.Pid()))
         << "no failure box";
-    ExpectBox(d, c.text, {IDOK});
+    ExpectBox(d, c.text, {IDOK}, dialogdriver::DialogIcon::Warning);
     if (c.shot != nullptr)
         Shot(d, c.shot);
 
@@ -162,7 +162,7 @@ TEST_P(ExitBox, ShowsTheCodesText)
     Dialog d;
     ASSERT_TRUE(
         dialogdriver::FindDialog(dialogdriver::UPDATER_CAPTION, BOX_WAIT_MS, d, GetCurrentProcessId()));
-    ExpectBox(d, c.text, {IDOK});
+    ExpectBox(d, c.text, {IDOK}, dialogdriver::DialogIcon::Warning);
     if (c.shot != nullptr)
         Shot(d, c.shot);
     ASSERT_TRUE(dialogdriver::PressButton(d, IDOK));

@@ -66,7 +66,7 @@ TEST_P(LogoutBox, OneRetry)
     Dialog d;
     ASSERT_TRUE(
         dialogdriver::FindDialog(dialogdriver::UPDATER_CAPTION, BOX_WAIT_MS, d, GetCurrentProcessId()));
-    ExpectBox(d, RETRY_TEXT, {IDRETRY, IDCANCEL});
+    ExpectBox(d, RETRY_TEXT, {IDRETRY, IDCANCEL}, dialogdriver::DialogIcon::Information);
     if (c.shot != nullptr)
         Shot(d, c.shot);
     switch (c.answer)
@@ -111,7 +111,7 @@ TEST(LogoutBoxAgent, CancelEndsTheAgentWithoutAFailureBox)
 
     Dialog d;
     ASSERT_TRUE(dialogdriver::FindDialog(dialogdriver::UPDATER_CAPTION, BOX_WAIT_MS, d, agent.Pid()));
-    ExpectBox(d, RETRY_TEXT, {IDRETRY, IDCANCEL});
+    ExpectBox(d, RETRY_TEXT, {IDRETRY, IDCANCEL}, dialogdriver::DialogIcon::Information);
     ASSERT_TRUE(dialogdriver::PressButton(d, IDCANCEL));
     DWORD exitCode = 0;
     ASSERT_TRUE(agent.Wait(BOX_WAIT_MS, &exitCode)) << "the agent did not end after the retry box";

@@ -42,7 +42,7 @@ TEST(RestartBox, NoShowsTheWarningAndDoesNotRestart)
     Dialog q;
     ASSERT_TRUE(
         dialogdriver::FindDialog(dialogdriver::UPDATER_CAPTION, BOX_WAIT_MS, q, GetCurrentProcessId()));
-    ExpectBox(q, QUESTION, {IDYES, IDNO});
+    ExpectBox(q, QUESTION, {IDYES, IDNO}, dialogdriver::DialogIcon::Information);
     Shot(q, L"restart-question");
     ASSERT_TRUE(dialogdriver::PressButton(q, IDNO));
     ASSERT_TRUE(dialogdriver::WaitGone(q.hwnd, BOX_WAIT_MS));
@@ -50,7 +50,7 @@ TEST(RestartBox, NoShowsTheWarningAndDoesNotRestart)
     Dialog w;
     ASSERT_TRUE(
         dialogdriver::FindDialog(dialogdriver::UPDATER_CAPTION, BOX_WAIT_MS, w, GetCurrentProcessId()));
-    ExpectBox(w, WARNING, {IDOK});
+    ExpectBox(w, WARNING, {IDOK}, dialogdriver::DialogIcon::Warning);
     Shot(w, L"restart-warning");
     ASSERT_TRUE(dialogdriver::PressButton(w, IDOK));
 

@@ -133,14 +133,14 @@ TEST_P(RoadE2EMode, UpdatedRestartDeclined)
         Dialog confirm;
         ASSERT_TRUE(
             dialogdriver::FindDialog(dialogdriver::UPDATER_CAPTION, BOX_WAIT_MS, confirm, m_tool.Pid()));
-        ExpectBox(confirm, ConfirmText(m_patchName), {IDOK, IDCANCEL});
+        ExpectBox(confirm, ConfirmText(m_patchName), {IDOK, IDCANCEL}, dialogdriver::DialogIcon::Information);
         ASSERT_TRUE(dialogdriver::PressButton(confirm, IDOK));
         ASSERT_TRUE(dialogdriver::WaitGone(confirm.hwnd, BOX_WAIT_MS));
     }
 
     Dialog question;
     ASSERT_TRUE(AgentBox(question, AGENT_WAIT_MS)) << sim.Log();
-    ExpectBox(question, QUESTION, {IDYES, IDNO});
+    ExpectBox(question, QUESTION, {IDYES, IDNO}, dialogdriver::DialogIcon::Information);
     EXPECT_EQ("patched", lumotest::ReadFileBytes(m_install + L"\\readme.txt"))
         << "installed before the question";
     ASSERT_TRUE(dialogdriver::PressButton(question, IDNO));
@@ -149,7 +149,7 @@ TEST_P(RoadE2EMode, UpdatedRestartDeclined)
     Dialog warning;
     ASSERT_TRUE(AgentBox(warning, BOX_WAIT_MS));
     EXPECT_EQ(question.pid, warning.pid);
-    ExpectBox(warning, WARNING, {IDOK});
+    ExpectBox(warning, WARNING, {IDOK}, dialogdriver::DialogIcon::Warning);
     ASSERT_TRUE(dialogdriver::PressButton(warning, IDOK));
 
     DWORD exitCode = 99;
@@ -175,7 +175,7 @@ TEST_F(RoadE2E, LogoutRefusedCancelledBecomesTheToolsFailureBox)
 
     Dialog retry;
     ASSERT_TRUE(AgentBox(retry, AGENT_WAIT_MS)) << sim.Log();
-    ExpectBox(retry, RETRY_TEXT, {IDRETRY, IDCANCEL});
+    ExpectBox(retry, RETRY_TEXT, {IDRETRY, IDCANCEL}, dialogdriver::DialogIcon::Information);
     ASSERT_TRUE(dialogdriver::PressButton(retry, IDCANCEL));
     ASSERT_TRUE(dialogdriver::WaitGone(retry.hwnd, BOX_WAIT_MS));
 
@@ -185,7 +185,7 @@ TEST_F(RoadE2E, LogoutRefusedCancelledBecomesTheToolsFailureBox)
     ExpectBox(failure,
               L"Quovera Client をログアウトできなかったため、\r\nアップデートは実行されませんでした\r\n"
               L"拡張エラー情報(1223)",
-              {IDOK});
+              {IDOK}, dialogdriver::DialogIcon::Warning);
     ASSERT_TRUE(dialogdriver::PressButton(failure, IDOK));
     DWORD exitCode = 99;
     ASSERT_TRUE(m_tool.Wait(BOX_WAIT_MS, &exitCode));

@@ -133,6 +133,120 @@ bool WaitGone(HWND hwnd, DWORD timeoutMs)
     return true;
 }
 
+namespace
+{
+// 32-bit pixels of a screen rectangle, or of an icon drawn on one background colour.
+std::vector<DWORD> Pixels(HDC hSrc, int x, int y, int w, int h, HICON hIcon, COLORREF background)
+{
+    std::vector<DWORD> px(static_cast<size_t>(w) * static_cast<size_t>(h));
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = -h;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    HDC hMem = CreateCompatibleDC(hSrc);
+    HBITMAP hBmp = CreateCompatibleBitmap(hSrc, w, h);
+    HGDIOBJ hOld = SelectObject(hMem, hBmp);
+    if (hIcon == nullptr)
+    {
+        BitBlt(hMem, 0, 0, w, h, hSrc, x, y, SRCCOPY);
+    }
+    else
+    {
+        RECT rc = {0, 0, w, h};
+        HBRUSH hBrush = CreateSolidBrush(background);
+        FillRect(hMem, &rc, hBrush);
+        DeleteObject(hBrush);
+        DrawIconEx(hMem, 0, 0, hIcon, w, h, 0, nullptr, DI_NORMAL);
+    }
+    SelectObject(hMem, hOld);
+    GetDIBits(hMem, hBmp, 0, static_cast<UINT>(h), px.data(), &bi, DIB_RGB_COLORS);
+    DeleteObject(hBmp);
+    DeleteDC(hMem);
+    for (DWORD& p : px)
+        p &= 0x00FFFFFF;
+    return px;
+}
+
+BOOL CALLBACK IconProc(HWND hwnd, LPARAM lParam)
+{
+    if (IsWindowVisible(hwnd) && ClassName(hwnd) == L"Static" &&
+        (GetWindowLongW(hwnd, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+    {
+        *reinterpret_cast<HWND*>(lParam) = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+} // namespace
+
+DialogIcon IconOf(const Dialog& dialog)
+{
+    HWND hIconCtl = nullptr;
+    EnumChildWindows(dialog.hwnd, IconProc, reinterpret_cast<LPARAM>(&hIconCtl));
+    if (hIconCtl == nullptr)
+        return DialogIcon::None;
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(dialog.hwnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, SEND_TIMEOUT_MS, &result);
+    Sleep(300);
+    RECT rc;
+    GetWindowRect(hIconCtl, &rc);
+    const int w = rc.right - rc.left, h = rc.bottom - rc.top;
+    if (w <= 0 || h <= 0)
+        return DialogIcon::Unknown;
+
+    HDC hScreen = GetDC(nullptr);
+    std::vector<DWORD> shown = Pixels(hScreen, rc.left, rc.top, w, h, nullptr, 0);
+    // The corners of the standard icons are transparent: they show the background.
+    const DWORD bg = shown[0];
+    const COLORREF background = RGB((bg >> 16) & 0xFF, (bg >> 8) & 0xFF, bg & 0xFF);
+    static const struct
+    {
+        const wchar_t* id;
+        DialogIcon icon;
+    } kIcons[] = {{IDI_WARNING, DialogIcon::Warning},
+                  {IDI_INFORMATION, DialogIcon::Information},
+                  {IDI_ERROR, DialogIcon::Error},
+                  {IDI_QUESTION, DialogIcon::Question}};
+    DialogIcon best = DialogIcon::Unknown;
+    size_t bestDiff = shown.size() / 20 + 1; // at most 5 % of the pixels may differ
+    for (const auto& k : kIcons)
+    {
+        std::vector<DWORD> drawn = Pixels(hScreen, 0, 0, w, h, LoadIconW(nullptr, k.id), background);
+        size_t diff = 0;
+        for (size_t i = 0; i < shown.size(); ++i)
+            diff += shown[i] != drawn[i];
+        if (diff < bestDiff)
+        {
+            bestDiff = diff;
+            best = k.icon;
+        }
+    }
+    ReleaseDC(nullptr, hScreen);
+    return best;
+}
+
+const wchar_t* IconName(DialogIcon icon)
+{
+    switch (icon)
+    {
+    case DialogIcon::None:
+        return L"none";
+    case DialogIcon::Warning:
+        return L"warning";
+    case DialogIcon::Information:
+        return L"information";
+    case DialogIcon::Error:
+        return L"error";
+    case DialogIcon::Question:
+        return L"question";
+    default:
+        return L"unknown";
+    }
+}
+
 bool SaveShot(const Dialog& dialog, const std::wstring& bmpPath)
 {
     // Let the box finish painting first.

@@ -45,6 +45,19 @@ bool CloseDialog(const Dialog& dialog);
 // Waits up to timeoutMs until the box is gone.
 bool WaitGone(HWND hwnd, DWORD timeoutMs);
 
+// The standard icon a box shows, told by what is on the screen.
+enum class DialogIcon
+{
+    None,
+    Warning,
+    Information,
+    Error,
+    Question,
+    Unknown
+};
+DialogIcon IconOf(const Dialog& dialog);
+const wchar_t* IconName(DialogIcon icon);
+
 // Saves what the screen shows of the box as a 24-bit BMP file (for pictures of the boxes).
 bool SaveShot(const Dialog& dialog, const std::wstring& bmpPath);
 

@@ -83,6 +83,7 @@ int wmain(int argc, wchar_t** argv)
         GpFormatN(sz, L"button: %d ", b.id);
         Print(sz + b.text);
     }
+    Print(std::wstring(L"icon: ") + IconName(IconOf(d)));
     GpFormatN(sz, L"rect: %ld %ld %ld %ld", d.rect.left, d.rect.top, d.rect.right - d.rect.left,
               d.rect.bottom - d.rect.top);
     Print(sz);
