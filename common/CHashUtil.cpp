@@ -1,5 +1,6 @@
 #include "CHashUtil.h"
 
+#include "GpCryptHandles.h"
 #include "GpErrorText.h"
 #include "GpHandles.h"
 #include "GpPath.h"
@@ -10,20 +11,6 @@ namespace
 {
 const wchar_t* const HASH_NAME = L"CHashUtil::CalcHashOnce";
 
-struct CryptProvTraits
-{
-    using Type = HCRYPTPROV;
-    static Type Invalid() { return 0; }
-    static void Close(Type h) { CryptReleaseContext(h, 0); }
-};
-struct CryptHashTraits
-{
-    using Type = HCRYPTHASH;
-    static Type Invalid() { return 0; }
-    static void Close(Type h) { CryptDestroyHash(h); }
-};
-using CryptProv = GpUniqueHandle<CryptProvTraits>;
-using CryptHash = GpUniqueHandle<CryptHashTraits>;
 } // namespace
 
 int CHashUtil::CalcHashOnce(const wchar_t* pszPath, BYTE* pOut)
@@ -41,7 +28,7 @@ int CHashUtil::CalcHashOnce(const wchar_t* pszPath, BYTE* pOut)
 int CHashUtil::CalcHashOnce(HANDLE hFile, BYTE* pOut)
 {
     // One provider per file, released when the call ends.
-    CryptProv prov;
+    GpCryptProv prov;
     if (!CryptAcquireContextW(prov.Put(), nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
     {
         GPTRACE(TRACE_ERROR, L"[%s] ！CryptAcquireContext\u3000｛%s｝", HASH_NAME, GpErrText(-1));
@@ -85,7 +72,7 @@ int CHashUtil::CalcHashOnce(HANDLE hFile, BYTE* pOut)
 
 int CHashUtil::CalcHashOnce(HCRYPTPROV hProv, const BYTE* pData, DWORD cbData, BYTE* pOut)
 {
-    CryptHash hash;
+    GpCryptHash hash;
     if (!CryptCreateHash(hProv, CALG_SHA1, 0, 0, hash.Put()))
     {
         GPTRACE(TRACE_ERROR, L"[%s] ！CryptCreateHash\u3000｛%s｝", HASH_NAME, GpErrText(-1));

@@ -1,7 +1,7 @@
 #pragma once
 #include <windows.h>
 
-#include "CryptHandles.h"
+#include "common/GpCryptHandles.h"
 
 // PBKDF2 (RFC 2898) with HMAC-SHA1 from the CryptoAPI, 1000 iterations, 64-byte salt.
 

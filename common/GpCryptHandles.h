@@ -2,7 +2,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 
-#include "common/GpHandles.h"
+#include "GpHandles.h"
 
 // Owners for the CryptoAPI handles: provider context, key and hash object (0 when none).
 struct GpCryptProvTraits
