@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The agent's own cost of an update: a real agent run on a 200 MiB patch, its wall time minus the
 # installer's, beside copying, expanding and hashing the same patch with native tools in the
-# same run. Run through scripts/bench.sh update (the build's prefix and server are up).
+# same run. Run through scripts/bench.sh update (the build's prefix and server are up). The agent
+# runs in "/sp": without a display its restart question fails at once and nothing is restarted.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 BUILD_DIR=${BUILD_DIR:-build}
@@ -39,7 +40,7 @@ pids+=($!)
 sleep 3
 
 t0=$(now)
-"$RUN" "$BIN/LumoAgent.exe" /Agent /sn /p="$(winpath "$PATCH")" || { echo "agent failed: $?"; exit 1; }
+"$RUN" "$BIN/LumoAgent.exe" /Agent /sp /p="$(winpath "$PATCH")" || { echo "agent failed: $?"; exit 1; }
 t1=$(now)
 sleep 1
 # Installer time from the agent's own records: the wait's start and the installer's end.
