@@ -24,6 +24,21 @@ void DeleteFolder(const wchar_t* pszFolder)
     list.Add(VString(pszFolder));
     ShDelete(list);
 }
+
+// The agent reports before its process has ended, and the running copy of the program in the
+// staging folder cannot be deleted until it has: try again for a while (the tool may not be
+// allowed to wait on an agent that runs with system rights).
+void DeleteStagingAfterSuccess(const wchar_t* pszFolder)
+{
+    for (int nAttempt = 0; nAttempt < 20; nAttempt++)
+    {
+        DeleteFolder(pszFolder);
+        if (!Exists(pszFolder))
+            return;
+        GpSleep(500);
+    }
+    GPTRACE(TRACE_WARNING, L"[%s] ！Temp Folder Delete[%s]", L"LumoAgentApp::UserProgress", pszFolder);
+}
 } // namespace
 
 BOOL LumoAgentApp::IsUpdateConfirm()
@@ -150,6 +165,6 @@ BOOL LumoAgentApp::UserProgress()
 
     if (LumoAgentAct(strCmd.c_str()) != 0)
         return 0;
-    DeleteFolder(szStage);
+    DeleteStagingAfterSuccess(szStage);
     return 1;
 }

@@ -354,3 +354,31 @@ TEST_F(StagingTest, StagingFolderGoesAfterSuccessOnly)
     EXPECT_FALSE(FileExists(Stage(2)));
     EXPECT_TRUE(sim.WaitForLog("cmdline=<" + ToUtf8(Stage(2)) + "\\LumoAgent.exe /Agent /n /p=\""));
 }
+
+TEST_F(StagingTest, StagingFolderStillInUseAfterSuccessIsDeletedOnceReleased)
+{
+    ServiceSimRunner sim;
+    ASSERT_TRUE(sim.Start(L"/exec=off"));
+    m_app.m_bConfirm = 0;
+    // The agent reports while its copy of the program is still open; it lets go a few pauses later.
+    HANDLE hHeld = INVALID_HANDLE_VALUE;
+    GpSeam().WaitForObjectFn = [&](HANDLE h, DWORD ms) {
+        hHeld = CreateFileW((Stage(1) + L"\\LumoAgent.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+        LumoAgentApp agent;
+        agent.m_bAgent = 1;
+        agent.WriteExitString();
+        return WaitForSingleObject(h, ms);
+    };
+    int pauses = 0;
+    GpSeam().SleepFn = [&](DWORD ms) {
+        EXPECT_EQ(500u, ms);
+        if (++pauses == 3)
+            CloseHandle(hHeld);
+    };
+    EXPECT_EQ(1, m_app.UserProgress());
+    EXPECT_EQ(0, m_app.m_nExitCode);
+    EXPECT_NE(INVALID_HANDLE_VALUE, hHeld);
+    EXPECT_EQ(3, pauses);
+    EXPECT_FALSE(FileExists(Stage(1)));
+}
