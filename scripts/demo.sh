@@ -2,16 +2,18 @@
 # The main job: a real update, end to end, in the build's private Wine prefix.
 #
 # Sets up a simulated installed client (Uninstall entry with "InstallLocation", install folder with
-# its "Lumo" folder, the status folder), starts the service and debug-pipe stand-ins, builds a
-# rehearsal patch with QvPatchBuilder and the sample PatchMain.exe, and runs LumoAgent.exe in tool
-# mode "/sp" (no confirmation). The client plays a 6.59 client whose module is already logged out.
-# Without a display every message box fails at once, so the agent's restart question counts as
-# declined and nothing is restarted. Then it shows the outcome: exit code, status record,
-# installed files and the trace records of both processes.
+# its "Lumo" folder, the status folder), starts the service, main-window and debug-pipe stand-ins,
+# builds a rehearsal patch with QvPatchBuilder and the sample PatchMain.exe, and runs LumoAgent.exe
+# in tool mode "/sp" (no confirmation) against a 6.60 client, so the agent logs the module out
+# through the window. The demo's desktop runs on Wine's null graphics driver, so message boxes
+# exist without a display: QvDialogDriver reads each box and answers "No" to the restart question,
+# so nothing is restarted. Then it shows the outcome: exit code, status record, installed files,
+# the service requests, the window's messages and the trace records of both processes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export BUILD_DIR=${BUILD_DIR:-build}
-scripts/build.sh --target LumoAgent PatchMain QvPatchBuilder QvServiceSim QvsDebugListener >/dev/null
+scripts/build.sh --target LumoAgent PatchMain QvPatchBuilder QvServiceSim QvClientSim QvsDebugListener \
+  QvDialogDriver >/dev/null
 # A prefix of its own: the simulated client stays there for a look after the run.
 export LUMO_WINEPREFIX="$(pwd)/$BUILD_DIR/wineprefix-demo"
 . scripts/wine-env.sh
@@ -26,6 +28,13 @@ cleanup() {
 }
 trap cleanup EXIT
 wine_start
+# Windows need a graphics driver: without a display the demo's desktop uses Wine's null driver
+# (set in this prefix only, before its desktop comes up again).
+if ! "$RUN" reg query 'HKCU\Software\Wine\Drivers' /v Graphics >/dev/null 2>&1; then
+  "$RUN" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f >/dev/null
+  wine_stop
+  wine_start
+fi
 
 winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
 C="$WINEPREFIX/drive_c"
@@ -51,11 +60,13 @@ head -c 2000000 /dev/urandom > "$DEMO/source/payload/bin/QvClient.dll"
 PATCH="$(winpath "$DEMO/patches")\\QVClient_v6.70.0.1.zip"
 "$RUN" "$BIN/QvPatchBuilder.exe" verify "$PATCH" | tail -n 1 | sed 's/^/   /'
 
-echo "== Starting the stand-ins (debug-pipe listener, service)"
+echo "== Starting the stand-ins (debug-pipe listener, service, main client window)"
 "$RUN" "$BIN/QvsDebugListener.exe" "/out=$(winpath "$DEMO/trace.txt")" /seconds=600 >/dev/null 2>&1 &
 pids+=($!)
-"$RUN" "$BIN/QvServiceSim.exe" /seconds=600 /version=6.59.0.0 /login=1 /quiet "/log=$(winpath "$DEMO/service.log")" \
+"$RUN" "$BIN/QvServiceSim.exe" /seconds=600 /version=6.60.0.0 /quiet "/log=$(winpath "$DEMO/service.log")" \
   >/dev/null 2>&1 &
+pids+=($!)
+"$RUN" "$BIN/QvClientSim.exe" /seconds=600 /answer=0 "/log=$(winpath "$DEMO/window.log")" >/dev/null 2>&1 &
 pids+=($!)
 sleep 3
 
@@ -64,6 +75,19 @@ start=$(date +%s.%N)
 ( cd "$DEMO/patches" && "$RUN" "$BIN/LumoAgent.exe" /sp "/p=$PATCH" ) &
 tool=$!
 pids+=($tool)
+# Answer the boxes as an administrator rehearsing would: "No" to the restart question, OK to the
+# warning that follows.
+while kill -0 "$tool" 2>/dev/null; do
+  box=$("$RUN" "$BIN/QvDialogDriver.exe" /wait=1000 2>/dev/null | tr -d '\r' || true)
+  case "$box" in
+    *"button: 7 "*) answer=No ;;
+    *"button: 1 "*) answer=OK ;;
+    *) continue ;;
+  esac
+  echo "   box: $(echo "$box" | sed -n 's/^text: //p')"
+  "$RUN" "$BIN/QvDialogDriver.exe" /wait=1000 "/press=$answer" >/dev/null 2>&1 || true
+  echo "   answered: $answer"
+done
 set +e
 wait "$tool"
 code=$?
@@ -83,6 +107,8 @@ ls "$C/QvDemo/Client/Lumo/QuoveraClient" 2>/dev/null | sed 's/^/   /' || echo " 
 echo "== Service requests"
 sed 's/^/   /' "$DEMO/service.log" 2>/dev/null || true
 sleep 1
+echo "== Main client window"
+sed 's/^/   /' "$DEMO/window.log" 2>/dev/null || true
 echo "== Trace records of the tool and the agent ($DEMO/trace.txt)"
 cut -c1-220 "$DEMO/trace.txt" | sed 's/^/   /'
 exit "$code"
