@@ -8,6 +8,7 @@
 #include "common/CHashUtil.h"
 #include "tests/support/TestUtil.h"
 #include "tests/support/TraceCapture.h"
+#include "tools/PatchBuilder/BuilderText.h"
 #include "tools/PatchBuilder/PatchBuild.h"
 #include "tools/PatchBuilder/ZipWriter.h"
 
@@ -20,20 +21,6 @@ FILETIME Now()
     FILETIME ft;
     GetSystemTimeAsFileTime(&ft);
     return ft;
-}
-
-std::wstring Hex(const BYTE* p, int n, bool upper)
-{
-    static const wchar_t* lower = L"0123456789abcdef";
-    static const wchar_t* capital = L"0123456789ABCDEF";
-    const wchar_t* digits = upper ? capital : lower;
-    std::wstring s;
-    for (int i = 0; i < n; i++)
-    {
-        s += digits[p[i] >> 4];
-        s += digits[p[i] & 15];
-    }
-    return s;
 }
 
 // What a case changes in an otherwise valid patch.
@@ -77,7 +64,7 @@ protected:
         }
         BYTE digest[50] = {};
         EXPECT_EQ(37, CHashUtil::CalcHashOnce(inner.c_str(), digest));
-        std::wstring good = Hex(digest, 20, false);
+        std::wstring good = HexText(digest, 20);
         std::string innerBytes = ReadFileBytes(inner);
 
         PatchBuildOptions options;
