@@ -1,8 +1,10 @@
 #pragma once
 #include <windows.h>
 
+#include <climits>
 #include <string.h>
 
+#include "GpSeams.h"
 #include "VString.h"
 
 // How an element type is started, carried over and released. Zeroed memory is a valid empty
@@ -59,7 +61,9 @@ public:
         }
         if (m_pData == nullptr)
         {
-            T* p = static_cast<T*>(HeapAlloc(hHeap, HEAP_ZERO_MEMORY, static_cast<SIZE_T>(n) * sizeof(T) + 8));
+            T* p = GpArrayGrowthFails() ? nullptr
+                                        : static_cast<T*>(HeapAlloc(hHeap, HEAP_ZERO_MEMORY,
+                                                                    static_cast<SIZE_T>(n) * sizeof(T) + 8));
             if (p == nullptr)
                 throw 0;
             m_pData = p;
@@ -77,8 +81,13 @@ public:
                 if (nStep > 1024)
                     nStep = 1024;
             }
-            int nNewCap = (n > m_nCapacity + nStep) ? n : m_nCapacity + nStep;
-            T* p = static_cast<T*>(HeapAlloc(hHeap, HEAP_ZERO_MEMORY, static_cast<SIZE_T>(nNewCap) * sizeof(T) + 8));
+            // 64-bit sum: a large grow-by must not wrap the capacity around.
+            long long llStep = static_cast<long long>(m_nCapacity) + nStep;
+            int nNewCap = (n > llStep) ? n : (llStep > INT_MAX ? INT_MAX : static_cast<int>(llStep));
+            T* p = GpArrayGrowthFails()
+                       ? nullptr
+                       : static_cast<T*>(HeapAlloc(hHeap, HEAP_ZERO_MEMORY,
+                                                   static_cast<SIZE_T>(nNewCap) * sizeof(T) + 8));
             if (p == nullptr)
                 throw 0;
             for (int i = 0; i < m_nSize; i++)
@@ -92,7 +101,8 @@ public:
             for (int i = n; i < m_nSize; i++)
                 TmArrayTraits<T>::Release(m_pData[i]);
             if (n > m_nSize)
-                memset(static_cast<void*>(m_pData + m_nSize), 0, static_cast<size_t>(n - m_nSize) * sizeof(T));
+                memset(static_cast<void*>(m_pData + m_nSize), 0,
+                       static_cast<size_t>(n - m_nSize) * sizeof(T));
         }
         m_nSize = n;
     }

@@ -1,6 +1,7 @@
 // The lenient text parser: it looks for the structure it needs and skips what it does not
 // understand between values. No step reads past the terminating zero.
 #include <climits>
+#include <memory>
 #include <string.h>
 #include <wchar.h>
 
@@ -73,10 +74,12 @@ bool SkipComment(const wchar_t*& p)
     return false;
 }
 
-// p just after the opening quote. Escapes are kept as written; strings separated only by blanks
-// are joined. Leaves p on the last closing quote, or on the terminator.
-void ParseString(const wchar_t*& p, VString& out)
+// Walks the adjacent pieces of a string from p (just after its opening quote): pieces separated
+// only by blanks belong together. Copies their characters to pOut when it is given and answers
+// their count; p is left on the last closing quote, or on the terminator.
+size_t WalkPieces(const wchar_t*& p, wchar_t* pOut)
 {
+    size_t nTotal = 0;
     for (;;)
     {
         const wchar_t* pStart = p;
@@ -86,17 +89,65 @@ void ParseString(const wchar_t*& p, VString& out)
                 p++;
             p++;
         }
-        AppendN(out, pStart, static_cast<size_t>(p - pStart));
+        size_t n = static_cast<size_t>(p - pStart);
+        if (pOut != nullptr)
+            memcpy(pOut + nTotal, pStart, n * sizeof(wchar_t));
+        nTotal += n;
         if (*p == L'\0')
-            return;
+            return nTotal;
         const wchar_t* q = p + 1;
         while (*q == L' ')
             q++;
         if (*q != L'"')
-            return;
+            return nTotal;
         p = q + 1;
     }
 }
+
+// Escapes are kept as written. The pieces are measured first and copied once: joining them one
+// by one would copy what was already joined again for every further piece.
+void ParseString(const wchar_t*& p, VString& out)
+{
+    const wchar_t* pEnd = p;
+    size_t n = WalkPieces(pEnd, nullptr);
+    int nCur = out.GetLength();
+    if (n == 0 || n > static_cast<size_t>(INT_MAX / 2 - nCur) ||
+        !out.Alloc(nCur + static_cast<int>(n), false))
+    {
+        p = pEnd;
+        return;
+    }
+    wchar_t* pBuf = out.GetBuffer();
+    WalkPieces(p, pBuf + nCur);
+    pBuf[nCur + n] = L'\0';
+}
+
+// Members and elements arrive one at a time; the array's own step (at most 1024 elements) would
+// copy a large array over and over. While parsing, an array grows by its current size, so that
+// parsing stays linear; afterwards it is back on its own rule for whatever is added later.
+template <typename T> class GeometricGrowth
+{
+public:
+    explicit GeometricGrowth(TmArray<T>* pArr) : m_pArr(pArr) {}
+    ~GeometricGrowth()
+    {
+        if (m_pArr != nullptr)
+            m_pArr->SetGrowBy(0);
+    }
+    GeometricGrowth(const GeometricGrowth&) = delete;
+    GeometricGrowth& operator=(const GeometricGrowth&) = delete;
+    // Before each addition.
+    void Next()
+    {
+        if (m_pArr == nullptr)
+            return;
+        int n = m_pArr->GetSize();
+        m_pArr->SetGrowBy(n >= 32 ? n : 0);
+    }
+
+private:
+    TmArray<T>* m_pArr;
+};
 
 // Moves p to the next ',', ']' or '}' outside comments, or to the terminator.
 void SkipToDelimiter(const wchar_t*& p)
@@ -135,32 +186,32 @@ int JsonFile::ParseObject(const wchar_t*& p, JsonObjectT* pObj)
 {
     static const wchar_t* const FN = L"JsonFile::ParseObject";
     const wchar_t* pStart = p;
+    GeometricGrowth<JsonEelementT*> growth(pObj->m_pMembers);
     while (*p != L'}' && *p != L'\0')
     {
         if (*p == L'"')
         {
-            JsonEelementT* pElem = new JsonEelementT;
+            // Ours until the object takes it over: a failed growth throws past us.
+            std::unique_ptr<JsonEelementT> elem(new JsonEelementT);
             p++;
-            ParseString(p, pElem->key);
+            ParseString(p, elem->key);
             while (*p != L'\0' && *p != L':')
                 p++;
             if (*p == L'\0')
-            {
-                delete pElem;
                 break;
-            }
-            pElem->value = new JsonValueT;
+            elem->value = new JsonValueT;
             p++;
-            int rc = ParseValue(p, pElem->value);
+            int rc = ParseValue(p, elem->value);
             if (rc < 0)
             {
                 GPTRACE(TRACE_ERROR, L"[%s] ParseValue rc=%d val=<%s> next=<%s>", FN, rc,
-                        pElem->value->m_str.c_str(), p);
-                delete pElem;
+                        elem->value->m_str.c_str(), p);
                 return -406;
             }
-            if (pObj->Add(pElem) < 0)
-                delete pElem; // refused (no value before the end of the text): not an error here
+            growth.Next();
+            if (pObj->Add(elem.get()) >= 0)
+                elem.release();
+            // else refused (no value before the end of the text): not an error here
             if (*p == L'}')
                 return Consumed(pStart, p);
             if (*p == L'\0')
@@ -292,6 +343,7 @@ int JsonFile::ParseArray(const wchar_t*& p, JsonArrayT* pArr)
 {
     static const wchar_t* const FN = L"JsonFile::ParseArray";
     const wchar_t* pStart = p;
+    GeometricGrowth<JsonValueT*> growth(pArr);
     while (*p != L']' && *p != L'\0')
     {
         if (IsSpace(*p))
@@ -299,17 +351,18 @@ int JsonFile::ParseArray(const wchar_t*& p, JsonArrayT* pArr)
             p++;
             continue;
         }
-        JsonValueT* pValue = new JsonValueT;
-        int rc = ParseValue(p, pValue);
+        std::unique_ptr<JsonValueT> value(new JsonValueT);
+        int rc = ParseValue(p, value.get());
         if (rc < 0)
         {
             GPTRACE(TRACE_ERROR, L"[%s] ParseValue=%d. for <%s>", FN, rc, p);
-            delete pValue;
             return -259;
         }
         if (*p == L',')
             p++;
-        pArr->Add(pValue);
+        growth.Next();
+        pArr->Add(value.get());
+        value.release();
     }
     return Consumed(pStart, p);
 }
