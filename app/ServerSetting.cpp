@@ -2,6 +2,8 @@
 
 #include <shlobj.h>
 
+#include <new>
+
 #include "../common/GpFormat.h"
 #include "../common/GpTrace.h"
 #include "../json/JsonFile.h"
@@ -29,14 +31,28 @@ void LumoAgentApp::UpdateServerSetting()
         return;
     }
 
-    JsonFile json;
-    if (json.Load(szPath) == 1)
+    // An exhausted heap makes array growth throw (and new as well), from the document's pass
+    // phrase on: the update is done already and must not fail here. Nothing is saved before the
+    // document is complete, so the file stays as it was; the document's handles close with it.
+    try
     {
-        JsonValueT* pValue = json.m_root.FindValue(L"DeleteFiles");
-        int nRet = pValue != nullptr ? pValue->SetValue(L"false") : -1;
-        GPTRACE(TRACE_TRACE, L"[%s] set deletefiles ret[%d]", FN, nRet);
-        if (nRet == 1)
-            json.Save();
+        JsonFile json;
+        if (json.Load(szPath) == 1)
+        {
+            JsonValueT* pValue = json.m_root.FindValue(L"DeleteFiles");
+            int nRet = pValue != nullptr ? pValue->SetValue(L"false") : -1;
+            GPTRACE(TRACE_TRACE, L"[%s] set deletefiles ret[%d]", FN, nRet);
+            if (nRet == 1)
+                json.Save();
+        }
+        json.Close();
     }
-    json.Close();
+    catch (int nCode)
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] ！メモリ不足 (配列の拡張に失敗 code=%d)\u3000<%s>", FN, nCode, szPath);
+    }
+    catch (const std::bad_alloc&)
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] ！メモリ不足 (new に失敗)\u3000<%s>", FN, szPath);
+    }
 }

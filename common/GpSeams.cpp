@@ -14,7 +14,8 @@ void GpSeamsReset()
 int GpMessageBox(HWND hWnd, const wchar_t* pszText, const wchar_t* pszCaption, UINT uType)
 {
     const GpSeams& s = GpSeam();
-    return s.MessageBoxFn ? s.MessageBoxFn(hWnd, pszText, pszCaption, uType) : MessageBoxW(hWnd, pszText, pszCaption, uType);
+    return s.MessageBoxFn ? s.MessageBoxFn(hWnd, pszText, pszCaption, uType)
+                          : MessageBoxW(hWnd, pszText, pszCaption, uType);
 }
 
 BOOL GpExitWindows(UINT uFlags, DWORD dwReason)
@@ -35,5 +36,12 @@ void GpSleep(DWORD dwMilliseconds)
 DWORD GpWaitForObject(HANDLE hObject, DWORD dwMilliseconds)
 {
     const GpSeams& s = GpSeam();
-    return s.WaitForObjectFn ? s.WaitForObjectFn(hObject, dwMilliseconds) : WaitForSingleObject(hObject, dwMilliseconds);
+    return s.WaitForObjectFn ? s.WaitForObjectFn(hObject, dwMilliseconds)
+                             : WaitForSingleObject(hObject, dwMilliseconds);
+}
+
+bool GpArrayGrowthFails()
+{
+    const GpSeams& s = GpSeam();
+    return s.ArrayGrowthFailsFn && s.ArrayGrowthFailsFn();
 }

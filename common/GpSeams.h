@@ -3,7 +3,8 @@
 
 #include <functional>
 
-// What a test must not really do or wait for: dialogs, the restart, and pauses and timed waits.
+// What a test must not really do or wait for: dialogs, the restart, pauses and timed waits, and an
+// exhausted heap.
 // Production leaves every member empty and the real Win32 call is made. A test sets the members
 // it needs and resets them with GpSeamsReset().
 struct GpSeams
@@ -12,6 +13,8 @@ struct GpSeams
     std::function<BOOL(UINT uFlags, DWORD dwReason)> ExitWindowsFn;
     std::function<void(DWORD dwMilliseconds)> SleepFn;
     std::function<DWORD(HANDLE hObject, DWORD dwMilliseconds)> WaitForObjectFn;
+    // Answers true to make an array growth fail as on an exhausted heap (TmArray then throws).
+    std::function<bool()> ArrayGrowthFailsFn;
 };
 
 GpSeams& GpSeam();
@@ -21,3 +24,4 @@ int GpMessageBox(HWND hWnd, const wchar_t* pszText, const wchar_t* pszCaption, U
 BOOL GpExitWindows(UINT uFlags, DWORD dwReason);
 void GpSleep(DWORD dwMilliseconds);
 DWORD GpWaitForObject(HANDLE hObject, DWORD dwMilliseconds);
+bool GpArrayGrowthFails();

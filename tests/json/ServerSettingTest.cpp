@@ -140,3 +140,26 @@ TEST_F(ServerSettingTest, WithoutLeaveCacheTheFileIsNotOpened)
     EXPECT_TRUE(traces.empty());
     EXPECT_EQ(bytesBefore, ReadFileBytes(m_path));
 }
+
+// Array growth throws on an exhausted heap; the step catches it, whenever it comes, and the agent
+// goes on with the file untouched.
+TEST_F(ServerSettingTest, ExhaustedHeapLeavesTheFileAndTheUpdateAlone)
+{
+    const std::wstring text = L"{\"Server\":\"qv.example\",\"List\":[1,2,3],\"DeleteFiles\":true,"
+                              L"\"Cache\":{\"Days\":7,\"Kinds\":[\"a\",\"b\"]}}";
+    for (int nFailAt : {1, 2, 5})
+    {
+        SCOPED_TRACE(nFailAt);
+        WriteSettings(text);
+        std::string bytesBefore = ReadFileBytes(m_path);
+        int nGrowths = 0;
+        GpSeam().ArrayGrowthFailsFn = [&] { return ++nGrowths >= nFailAt; };
+        std::vector<std::wstring> traces;
+        EXPECT_NO_THROW(traces = RunStep(TRUE));
+        GpSeamsReset();
+        EXPECT_GE(nGrowths, nFailAt);
+        EXPECT_TRUE(AnyContains(traces, std::wstring(FN_TRACE) + L"！メモリ不足"));
+        EXPECT_FALSE(AnyContains(traces, L"set deletefiles ret["));
+        EXPECT_EQ(bytesBefore, ReadFileBytes(m_path));
+    }
+}
