@@ -580,6 +580,17 @@ int EncFile::DecryptContents(const Header1a& hd1a, const Header1b& hd1b, const B
     }
     FreeData();
     const int nContents = static_cast<int>(hd1a.EncSize - ENC_HDR_SIZE); // checked by ReadHeader1b
+    // The headers are the file's word only: a file shorter than they claim is refused before
+    // its claimed size is allocated (up to 2 GB).
+    LARGE_INTEGER liSize = {}, liPos = {}, liZero = {};
+    if (GetFileSizeEx(m_hFile, &liSize) && SetFilePointerEx(m_hFile, liZero, &liPos, FILE_CURRENT) &&
+        liSize.QuadPart - liPos.QuadPart < nContents)
+    {
+        LONGLONG llHave = liSize.QuadPart > liPos.QuadPart ? liSize.QuadPart - liPos.QuadPart : 0;
+        GPTRACE(TRACE_ERROR, L"[%s] ！ReadFile\u3000 need=%u cb=%u 残り=%u.\u3000path=%s", FN, nContents,
+                static_cast<unsigned>(llHave), nContents, m_strPath.c_str());
+        return ERROR_INVALID_DATA;
+    }
     m_pData = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(nContents) + 8));
     if (m_pData == nullptr)
     {

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <psapi.h>
+
 #include <string.h>
 
 #include <algorithm>
@@ -461,3 +464,42 @@ TEST_F(EncFileTest, OpenWithoutAnyPathGives1)
     EXPECT_TRUE(m_trace.WaitFor(L"[EncFile::Open] ！Path\u3000"));
 }
 } // namespace
+
+// A header may claim contents of up to 2 GB; the file's real length decides before anything of
+// that size is allocated.
+TEST_F(EncFileTest, HeaderClaimingMoreThanTheFileRefusedBeforeAllocating)
+{
+    EncFileSetTickSource(TickZero);
+    std::wstring path = m_dir / L"big.cfg";
+    ASSERT_EQ(ERROR_OK, Store(path, Pattern(100), 2));
+    std::vector<BYTE> file = FileBytes(path);
+    const LONGLONG llEncSize = 2000000000; // the largest a header may hold
+    memcpy(file.data() + 6, &llEncSize, 8);
+    // Header 1a is the salt: header 1b is encrypted again under the key it now gives.
+    BYTE salt[64], iv[16], key[16], rk[240];
+    int nRk = 0;
+    EncFile::MakeSalt(file.data(), salt);
+    EncFile::MakeIv(file.data(), iv);
+    ASSERT_EQ(1, EncDll_KeyGen(reinterpret_cast<const BYTE*>(PASS), 16, salt, key, 16));
+    ASSERT_EQ(0, EncryptKeyExpansion(key, 16, rk, &nRk));
+    BYTE hd1b[32] = {32, 0};
+    WORD r1 = 49456, r2 = 11710;
+    LONGLONG llSize = 100;
+    memcpy(hd1b + 2, &r1, 2);
+    memcpy(hd1b + 4, &r2, 2);
+    memcpy(hd1b + 8, &llSize, 8);
+    memcpy(hd1b + 16, PASS, 16);
+    ASSERT_EQ(0, EncryptionCBC(hd1b, file.data() + 16, 32, rk, nRk, iv));
+    PutFile(path, file);
+
+    PROCESS_MEMORY_COUNTERS pmcBefore = {}, pmcAfter = {};
+    ASSERT_TRUE(GetProcessMemoryInfo(GetCurrentProcess(), &pmcBefore, sizeof(pmcBefore)));
+    std::vector<BYTE> back;
+    EXPECT_EQ(ERROR_INVALID_DATA, Load(path, &back));
+    ASSERT_TRUE(GetProcessMemoryInfo(GetCurrentProcess(), &pmcAfter, sizeof(pmcAfter)));
+    EXPECT_TRUE(back.empty());
+    EXPECT_TRUE(m_trace.WaitFor(
+        L"[EncFile::DecryptContents] ！ReadFile\u3000 need=1999999968 cb=112 残り=1999999968.\u3000path=" +
+        path));
+    EXPECT_LT(pmcAfter.PeakPagefileUsage - pmcBefore.PeakPagefileUsage, SIZE_T(256) << 20);
+}
