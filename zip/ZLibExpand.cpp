@@ -293,6 +293,16 @@ int ExpandFile(unzFile uf, const wchar_t* pszDest)
         return rc;
     }
 
+    // What the entry claims must fit the volume: an archive of a few kilobytes can claim
+    // terabytes, and a disk filled by a process with system rights takes the machine down.
+    ULARGE_INTEGER uliFree = {};
+    if (GetDiskFreeSpaceExW(pszDest, &uliFree, nullptr, nullptr) && fi.uncompressed_size > uliFree.QuadPart)
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] ！空き容量不足\u3000size=%I64u free=%I64u\u3000<%s>", ME,
+                fi.uncompressed_size, uliFree.QuadPart, strPath.c_str());
+        return ERROR_DISK_FULL;
+    }
+
     // Only the low word holds attributes; archives made elsewhere keep their own host's mode bits
     // in the high word, which CreateFile would take for flags (delete-on-close, no-buffering, ...).
     DWORD dwAttr = static_cast<DWORD>(fi.external_fa) & 0xFFFF;
@@ -319,19 +329,16 @@ int ExpandFile(unzFile uf, const wchar_t* pszDest)
     ULONGLONG cbTotal = 0;
     rc = CopyData(uf, file.Get(), &cbTotal);
     if (rc == ERROR_OK)
-    {
         rc = CheckIntegrity(uf, fi, cbTotal, strPath);
-        if (rc != ERROR_OK)
-        {
-            // Corrupted data must not stay behind under the entry's name.
-            file.Reset();
-            SetFileAttributesW(strPath, FILE_ATTRIBUTE_NORMAL);
-            DeleteFileW(strPath);
-            return rc;
-        }
-        rc = SetLastWriteTime(file.Get(), fi.tmu_date, strPath);
+    if (rc != ERROR_OK)
+    {
+        // Cut or corrupted data must not stay behind under the entry's name.
+        file.Reset();
+        SetFileAttributesW(strPath, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(strPath);
+        return rc;
     }
-    return rc;
+    return SetLastWriteTime(file.Get(), fi.tmu_date, strPath);
 }
 
 int Expand(unzFile uf, const wchar_t* pszDest)

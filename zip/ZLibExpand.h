@@ -17,7 +17,11 @@
 //   ZEXP_ERR_NAME_TOO_LONG -626  stored name of 260 bytes or more and no extra-record path
 //   ZEXP_ERR_CRC           -606  the entry's data do not match its stored CRC
 //   ZEXP_ERR_SIZE          -607  the entry's data are shorter than its stored size
-// A file that fails the CRC or size check is deleted; other failures leave what was written.
+//   ERROR_DISK_FULL        112   the entry claims more than the destination's volume has free
+//                                (a decompression bomb is refused before it fills the disk)
+// A file whose data could not be written whole (CRC or size check, a failed read or write, a
+// full disk) is deleted: no cut file stays under the entry's name. Other failures leave what was
+// written.
 constexpr int ZEXP_ERR_UNSAFE_PATH = -664;
 constexpr int ZEXP_ERR_NAME_TOO_LONG = -626;
 constexpr int ZEXP_ERR_CRC = -606;

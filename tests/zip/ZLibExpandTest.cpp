@@ -336,15 +336,19 @@ TEST_F(ExpandTest, DataThatDoNotMatchTheirEntryFailAndAreNotLeftBehind)
         const char* label;
         bool badCrc;
         unsigned sizeBeyond;
+        unsigned long long claimedSize;
         int expected;
         const wchar_t* trace;
     };
     const Case cases[] = {
-        {"CRC mismatch", true, 0, ZEXP_ERR_CRC,
+        {"CRC mismatch", true, 0, 0, ZEXP_ERR_CRC,
          L"[ExpandFile] ！unzCloseCurrentFile\u3000err=-105.\u3000CRC不一致\u3000crc="},
         // The library checks no CRC when the data end before the stored size.
-        {"data short of the size", false, 10, ZEXP_ERR_SIZE,
+        {"data short of the size", false, 10, 0, ZEXP_ERR_SIZE,
          L"[ExpandFile] ！データ不足\u3000size=34 read=24\u3000<"},
+        // A bomb: a few bytes that claim a petabyte are refused before anything is written.
+        {"claims more than the disk holds", false, 0, 1ULL << 50, ERROR_DISK_FULL,
+         L"[ExpandFile] ！空き容量不足\u3000size=1125899906842624 free="},
     };
     for (const Case& c : cases)
     {
@@ -355,6 +359,7 @@ TEST_F(ExpandTest, DataThatDoNotMatchTheirEntryFailAndAreNotLeftBehind)
         Entry bad = File("bad.txt", "these bytes do not match");
         bad.badCrc = c.badCrc;
         bad.sizeBeyond = c.sizeBeyond;
+        bad.claimedSize = c.claimedSize;
         bad.externalAttr = FILE_ATTRIBUTE_READONLY; // removed all the same
         ASSERT_TRUE(WriteArchive(zip, {File("good.txt", "good"), bad, File("after.txt", "after")}));
         TraceCapture capture;

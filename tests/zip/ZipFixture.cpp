@@ -18,11 +18,12 @@ bool WriteArchive(const std::wstring& path, const std::vector<Entry>& entries)
         zip_fileinfo zi = {};
         zi.tmz_date = e.date;
         zi.external_fa = e.externalAttr;
-        bool raw = e.badCrc || e.sizeBeyond != 0;
+        bool raw = e.badCrc || e.sizeBeyond != 0 || e.claimedSize != 0;
+        int zip64 = e.claimedSize >= 0xFFFFFFFFULL ? 1 : 0;
         const void* extra = e.localExtra.empty() ? nullptr : e.localExtra.data();
-        int rc =
-            zipOpenNewFileInZip2(zf, e.name.c_str(), &zi, extra, static_cast<uInt>(e.localExtra.size()),
-                                 nullptr, 0, nullptr, raw ? 0 : e.method, Z_DEFAULT_COMPRESSION, raw ? 1 : 0);
+        int rc = zipOpenNewFileInZip2_64(zf, e.name.c_str(), &zi, extra,
+                                         static_cast<uInt>(e.localExtra.size()), nullptr, 0, nullptr,
+                                         raw ? 0 : e.method, Z_DEFAULT_COMPRESSION, raw ? 1 : 0, zip64);
         if (rc == ZIP_OK && !e.data.empty())
             rc = zipWriteInFileInZip(zf, e.data.data(), static_cast<unsigned>(e.data.size()));
         if (rc == ZIP_OK)
@@ -31,7 +32,8 @@ bool WriteArchive(const std::wstring& path, const std::vector<Entry>& entries)
             {
                 uLong crc =
                     crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size()));
-                rc = zipCloseFileInZipRaw(zf, e.data.size() + e.sizeBeyond, e.badCrc ? crc ^ 0x1 : crc);
+                ZPOS64_T size = e.claimedSize != 0 ? e.claimedSize : e.data.size() + e.sizeBeyond;
+                rc = zipCloseFileInZipRaw64(zf, size, e.badCrc ? crc ^ 0x1 : crc);
             }
             else
                 rc = zipCloseFileInZip(zf);

@@ -20,6 +20,9 @@ struct Entry
     // Stored raw and closed with a CRC that does not match the data, or with a size beyond them.
     bool badCrc = false;
     unsigned sizeBeyond = 0;
+    // Stored raw and closed claiming this uncompressed size (zip64 from 4 GiB on), as a
+    // decompression bomb's header does.
+    unsigned long long claimedSize = 0;
 };
 
 inline Entry Folder(const std::string& name, DWORD attr = FILE_ATTRIBUTE_DIRECTORY)
