@@ -20,6 +20,21 @@
 namespace
 {
 constexpr int HASH_MISMATCH = 14028; // ERROR_SXS_FILE_HASH_MISMATCH
+
+// Pid becomes a section and Version a value of the client's status file: a line break, a bracket
+// or "=" there would add sections or keys of the patch's choosing. Gives the position of the first
+// such character, or -1.
+int FirstUnsafeIniChar(const wchar_t* psz)
+{
+    for (int i = 0; psz[i] != L'\0'; i++)
+    {
+        wchar_t c = psz[i];
+        if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0) || c == 0x2028 || c == 0x2029 || c == L'[' ||
+            c == L']' || c == L'=')
+            return i;
+    }
+    return -1;
+}
 } // namespace
 
 BOOL LumoAgentApp::ExpandPatch(VString strPatchCopy, VString strUpdateDir)
@@ -108,6 +123,23 @@ BOOL LumoAgentApp::GetPatchInfo(const wchar_t* pszWorkDir, PatchFileInfo& info)
     if (product.Version.IsEmpty())
     {
         GPTRACE(TRACE_ERROR, L"[%s] config err. no version..", FN);
+        SetExit(8, ERROR_FILE_INVALID);
+        return FALSE;
+    }
+    // The text itself stays out of the trace: it could forge lines there as well.
+    int nAt = FirstUnsafeIniChar(product.Pid.c_str());
+    if (nAt >= 0)
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] ！config err. product id holds U+%04X at %d.", FN,
+                static_cast<unsigned>(product.Pid.c_str()[nAt]), nAt);
+        SetExit(8, ERROR_FILE_INVALID);
+        return FALSE;
+    }
+    nAt = FirstUnsafeIniChar(product.Version.c_str());
+    if (nAt >= 0)
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] ！config err. version holds U+%04X at %d.", FN,
+                static_cast<unsigned>(product.Version.c_str()[nAt]), nAt);
         SetExit(8, ERROR_FILE_INVALID);
         return FALSE;
     }

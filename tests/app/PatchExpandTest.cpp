@@ -8,6 +8,7 @@
 #include "common/CHashUtil.h"
 #include "tests/support/TestUtil.h"
 #include "tests/support/TraceCapture.h"
+#include "tests/zip/ZipFixture.h"
 #include "tools/PatchBuilder/BuilderText.h"
 #include "tools/PatchBuilder/PatchBuild.h"
 #include "tools/PatchBuilder/ZipWriter.h"
@@ -34,6 +35,8 @@ struct PatchCase
     BOOL expected = TRUE;
     int exitCode = 0;
     int extInfo = 0;
+    std::wstring pid = L"QVC-E2E";
+    bool innerIsBomb = false; // a few bytes that claim a petabyte
 };
 
 class PatchExpand : public ::testing::Test
@@ -54,6 +57,12 @@ protected:
         {
             EXPECT_TRUE(WriteFileBytes(inner, std::string(1000, 'x')));
         }
+        else if (c.innerIsBomb)
+        {
+            ziptest::Entry bomb = ziptest::File("PatchMain.exe", "MZ sample installer");
+            bomb.claimedSize = 1ULL << 50;
+            EXPECT_TRUE(ziptest::WriteArchive(inner, {bomb}));
+        }
         else
         {
             ZipWriter zip;
@@ -68,7 +77,7 @@ protected:
         std::string innerBytes = ReadFileBytes(inner);
 
         PatchBuildOptions options;
-        options.pid = L"QVC-E2E";
+        options.pid = c.pid;
         options.version = c.version;
         options.rangeBegin = L"6.60.0.0";
         options.rangeEnd = L"6.69.9.9";
@@ -184,4 +193,67 @@ TEST_F(PatchExpand, MissingPatchFailsWithTheExpansionResult)
     EXPECT_FALSE(app.ExpandPatch((m_dir / L"none.zip").c_str(), UpdateDir().c_str()));
     EXPECT_EQ(8, app.m_nExitCode);
     EXPECT_EQ(2, app.m_nExtInfo);
+}
+
+// What the patch says of itself reaches the client's status file as one section name and one
+// value, or the patch is refused.
+TEST_F(PatchExpand, ProductTextsThatWouldAddToTheStatusFileAreRefused)
+{
+    struct Case
+    {
+        const char* name;
+        std::wstring pid, version;
+        const wchar_t* trace; // null: accepted
+    } cases[] = {
+        {"line break in Pid", L"QVC\r\n[Injected]", L"6.70.0.1",
+         L"！config err. product id holds U+000D at 3."},
+        {"bracket in Pid", L"QVC]x", L"6.70.0.1", L"！config err. product id holds U+005D at 3."},
+        {"line feed in Version", L"QVC", L"6.70\nUpdateStatus=3",
+         L"！config err. version holds U+000A at 4."},
+        {"equals sign in Version", L"QVC", L"6.70=1", L"！config err. version holds U+003D at 4."},
+        {"tab in Version", L"QVC", L"6.70\t1", L"！config err. version holds U+0009 at 4."},
+        {"blank and dash", L"QVC Client-E2E", L"6.70.0.1 beta", nullptr},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        PatchCase pc{c.name};
+        pc.pid = c.pid;
+        pc.version = c.version;
+        std::wstring patch = Build(pc);
+        TraceCapture capture;
+        LumoAgentApp app;
+        EXPECT_EQ(c.trace == nullptr, app.ExpandPatch(patch.c_str(), UpdateDir().c_str()) != FALSE);
+        if (c.trace != nullptr)
+        {
+            EXPECT_EQ(8, app.m_nExitCode);
+            EXPECT_EQ(1006, app.m_nExtInfo);
+            EXPECT_TRUE(capture.WaitFor(std::wstring(L"[LumoAgentApp::GetPatchInfo] ") + c.trace));
+            EXPECT_TRUE(app.m_strProduct.IsEmpty() && app.m_strVersion.IsEmpty());
+            EXPECT_FALSE(FileExists(UpdateDir() + L"PatchMain.exe"));
+        }
+        else
+        {
+            EXPECT_EQ(c.pid, app.m_strProduct.c_str());
+            EXPECT_EQ(c.version, app.m_strVersion.c_str());
+        }
+        RemoveTree(m_dir / L"Update");
+        CreateDirectoryW((m_dir / L"Update").c_str(), nullptr);
+    }
+}
+
+// A bomb inside the verified inner archive fails the update with the expansion's code and
+// leaves nothing under the installer's name.
+TEST_F(PatchExpand, InnerArchiveClaimingMoreThanTheDiskFailsTheUpdate)
+{
+    PatchCase c{"bomb"};
+    c.innerIsBomb = true;
+    std::wstring patch = Build(c);
+    TraceCapture capture;
+    LumoAgentApp app;
+    EXPECT_FALSE(app.ExpandPatch(patch.c_str(), UpdateDir().c_str()));
+    EXPECT_EQ(8, app.m_nExitCode);
+    EXPECT_EQ(ERROR_DISK_FULL, app.m_nExtInfo);
+    EXPECT_TRUE(capture.WaitFor(L"[ExpandFile] ！空き容量不足\u3000size=1125899906842624 free="));
+    EXPECT_FALSE(FileExists(UpdateDir() + L"PatchMain.exe"));
 }
