@@ -91,7 +91,9 @@ leftover-staging     | staging=leftover                          | /sn          
 no-uninstall-entry   | uninstall=missing                         | /sn                | 10 | 2
 no-install-folder    | installdir=missing                        | /sn                | 10 | 3
 update-folder-held   | held=update                               | /sn                | 10 | 32
+no-service           | service=none                              | /sp                | 10 | 2
 mode-normal          | window=0                                  |                    | 0  | 0
+mode-normal-declined | window=0 confirm=cancel                   |                    | 4  | 1223
 mode-sp              | window=0                                  | /sp                | 0  | 0
 mode-sf              | window=0                                  | /sf                | 0  | 0
 '
@@ -153,7 +155,7 @@ check_state() {
   for w in $1; do
     case "$w" in
       version=* | login=* | window=* | window-first=* | logs=* | sender=* | settings=* | staging=* | \
-        uninstall=* | installdir=* | held=* | confirm=* | retry=* | patch=* | long) ;;
+        uninstall=* | installdir=* | held=* | service=* | confirm=* | retry=* | patch=* | long) ;;
       *) echo "rehearse: unknown state word '$w'" >&2; return 1 ;;
     esac
   done
@@ -243,7 +245,7 @@ run_row() {
   sleep 0.3
   "$WINE" cmd /c exit >/dev/null 2>&1 </dev/null
 
-  local version login window wfirst logs sender settings staging uninstall installdir held confirm retry patch
+  local version login window wfirst logs sender settings staging uninstall installdir held service confirm retry patch
   version=$(state_value "$state" version 6.60.0.0)
   login=$(state_value "$state" login 0x80)
   window=$(state_value "$state" window 0)
@@ -255,6 +257,7 @@ run_row() {
   uninstall=$(state_value "$state" uninstall present)
   installdir=$(state_value "$state" installdir present)
   held=$(state_value "$state" held none)
+  service=$(state_value "$state" service running)
   confirm=$(state_value "$state" confirm ok)
   retry=$(state_value "$state" retry retry)
   patch=$(state_value "$state" patch "")
@@ -300,8 +303,10 @@ run_row() {
   # The stand-ins: listener first, so that no record is lost.
   "$WINE" "$BIN/QvsDebugListener.exe" "/out=$(winpath "$dir/trace.txt")" >/dev/null 2>"$dir/listener.err" </dev/null &
   wait_for "$dir/listener.err" 10 listening
-  "$WINE" "$BIN/QvServiceSim.exe" "/version=$version" "/login=$login" /quiet "/log=$(winpath "$dir/service.log")" \
-    >/dev/null 2>&1 </dev/null &
+  if [ "$service" != none ]; then
+    "$WINE" "$BIN/QvServiceSim.exe" "/version=$version" "/login=$login" /quiet "/log=$(winpath "$dir/service.log")" \
+      >/dev/null 2>&1 </dev/null &
+  fi
   if [ "$window" != none ]; then
     local first=()
     [ -z "$wfirst" ] || first=("/first=$wfirst")
@@ -324,7 +329,7 @@ run_row() {
       '/out=C:\QvRehearse\Client\Lumo\QuoveraClient\held.log' >/dev/null 2>"$dir/holder.err" </dev/null) &
     wait_for "$dir/holder.err" 10 listening
   fi
-  wait_for "$dir/service.log" 20 serving
+  [ "$service" = none ] || wait_for "$dir/service.log" 20 serving
 
   # The run itself, as an administrator would start it; boxes are answered where the mode has them.
   local line=$cmd
@@ -335,6 +340,9 @@ run_row() {
   t0=$(date +%s.%N)
   (cd "$(dirname "$patchfile")" && eval "exec \"\$WINE\" \"\$BIN/LumoAgent.exe\" $line" >/dev/null 2>&1 </dev/null) &
   local tool=$!
+  # The tool gives up on its own after ten minutes; one that hangs beyond that is stopped.
+  (sleep 720 && kill -0 "$tool" 2>/dev/null && "$WINESERVER" -k) >/dev/null 2>&1 &
+  local watchdog=$!
   : >"$dir/boxes.txt"
   if [ "$boxes" = 1 ]; then
     local box answer
@@ -354,6 +362,7 @@ run_row() {
   fi
   wait "$tool"
   local code=$?
+  kill "$watchdog" 2>/dev/null
   t1=$(date +%s.%N)
   sleep 0.5 # the agent's last records
 
@@ -365,6 +374,10 @@ run_row() {
   else
     ext=$(echo "$tr" | sed -n 's/.*Exit String\[FAILED \/ExitCode=[0-9-]* \/ExtInfo=\([0-9-]*\)\].*/\1/p' | tail -n 1)
     [ -n "$ext" ] || ext=$(sed -n 's/.*拡張エラー情報(\([0-9-]*\)).*/\1/p' "$dir/boxes.txt" | tail -n 1)
+    # The boxes of 2 and 4 carry no number, but each is only ever stored with one.
+    if [ -z "$ext" ]; then
+      case "$code" in 2) ext=87 ;; 4) ext=1223 ;; esac
+    fi
     [ -n "$ext" ] || ext="?"
   fi
   local after installed=no status=none
