@@ -72,7 +72,7 @@ MEANING=("success" "an agent is already running" "the command line is invalid" "
   "any other failure")
 
 # The default matrix: name | state | command line | expected exit code | expected extended info.
-# A state is a list of words (README: Rehearsal); the tool's /p= is added unless the line has one.
+# A state is a list of words (README: Rehearsal); the tool gets /p= with the patch after the line.
 DEFAULT_MATRIX='
 old-logged-in        | version=6.50.0.0 login=0 window=none      | /sn                | 6  | 0
 old-logged-out       | version=6.50.0.0 login=1 window=none      | /sn                | 0  | 0
@@ -332,13 +332,16 @@ run_row() {
   [ "$service" = none ] || wait_for "$dir/service.log" 20 serving
 
   # The run itself, as an administrator would start it; boxes are answered where the mode has them.
-  local line=$cmd
-  [[ "$line" == *"/p="* ]] || line="$line /p=\"$(winpath "$patchfile")\""
+  # The row's switches split at blanks (never run through a shell); the patch is passed as one
+  # argument, which Wine quotes for the tool when it holds blanks.
+  local args=()
+  read -r -a args <<<"$cmd"
+  args+=("/p=$(winpath "$patchfile")")
   local boxes=1
   [[ "$cmd" == *"/sn"* || "$cmd" == *"/sf"* ]] && [[ "$cmd" != *"/sp"* ]] && boxes=0
   local t0 t1
   t0=$(date +%s.%N)
-  (cd "$(dirname "$patchfile")" && eval "exec \"\$WINE\" \"\$BIN/LumoAgent.exe\" $line" >/dev/null 2>&1 </dev/null) &
+  (cd "$(dirname "$patchfile")" && exec "$WINE" "$BIN/LumoAgent.exe" "${args[@]}" >/dev/null 2>&1 </dev/null) &
   local tool=$!
   # The tool gives up on its own after ten minutes; one that hangs beyond that is stopped.
   (sleep 720 && kill -0 "$tool" 2>/dev/null && "$WINESERVER" -k) >/dev/null 2>&1 &
