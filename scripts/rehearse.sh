@@ -150,13 +150,22 @@ state_value() {
   done
   echo "$3"
 }
+bad_word() { echo "rehearse: state word '$1' is none of those in the README's Rehearsal section" >&2; }
 check_state() {
   local w
   for w in $1; do
     case "$w" in
-      version=* | login=* | window=* | window-first=* | logs=* | sender=* | settings=* | staging=* | \
-        uninstall=* | installdir=* | held=* | service=* | confirm=* | retry=* | patch=* | long) ;;
-      *) echo "rehearse: unknown state word '$w'" >&2; return 1 ;;
+      version=*) [[ "${w#*=}" =~ ^[0-9]+\.[0-9]+\.[0-9]+\.[0-9]+$ ]] || { bad_word "$w"; return 1; } ;;
+      login=*) [[ "${w#*=}" =~ ^(0x[0-9A-Fa-f]+|[0-9]+)$ ]] || { bad_word "$w"; return 1; } ;;
+      window=*) [[ "${w#*=}" =~ ^(none|-?[0-9]+)$ ]] || { bad_word "$w"; return 1; } ;;
+      window-first=*) [[ "${w#*=}" =~ ^-?[0-9]+$ ]] || { bad_word "$w"; return 1; } ;;
+      logs=*) [[ "${w#*=}" =~ ^[0-9]{1,4}$ ]] || { bad_word "$w"; return 1; } ;;
+      sender=*) [[ "${w#*=}" =~ ^(working|slow|dead|none)$ ]] || { bad_word "$w"; return 1; } ;;
+      settings=*) [[ "${w#*=}" =~ ^(deletefiles|nodeletefiles|none)$ ]] || { bad_word "$w"; return 1; } ;;
+      staging=leftover | uninstall=missing | installdir=missing | held=update | service=none | long) ;;
+      confirm=ok | confirm=cancel | retry=retry | retry=cancel) ;;
+      patch=?*) ;;
+      *) bad_word "$w"; return 1 ;;
     esac
   done
 }
@@ -344,7 +353,14 @@ run_row() {
   (cd "$(dirname "$patchfile")" && exec "$WINE" "$BIN/LumoAgent.exe" "${args[@]}" >/dev/null 2>&1 </dev/null) &
   local tool=$!
   # The tool gives up on its own after ten minutes; one that hangs beyond that is stopped.
-  (sleep 720 && kill -0 "$tool" 2>/dev/null && "$WINESERVER" -k) >/dev/null 2>&1 &
+  local row_pid=$BASHPID
+  (
+    for ((t = 0; t < 720; t += 5)); do
+      sleep 5
+      kill -0 "$tool" 2>/dev/null && kill -0 "$row_pid" 2>/dev/null || exit 0
+    done
+    "$WINESERVER" -k
+  ) >/dev/null 2>&1 &
   local watchdog=$!
   : >"$dir/boxes.txt"
   if [ "$boxes" = 1 ]; then
