@@ -544,7 +544,7 @@ WALL=$(($(date +%s) - WALL0))
 
 # --- the table, the summary and the JUnit report ----------------------------------------------
 echo
-printf '%-22s %-40s %-4s %-6s %-32s %-9s %-14s %6s  %s\n' "row" "state" "exit" "ext" "meaning" "installed" \
+printf '%-22s %-40s %-4s %-6s %-34s %-9s %-14s %6s  %s\n' "row" "state" "exit" "ext" "meaning" "installed" \
   "status record" "time" "result"
 passed=0 failed=0
 xml_cases=""
@@ -567,7 +567,7 @@ for i in "${!ROWS[@]}"; do
   [ -z "$note" ] || result="$result ($note)"
   shown_state=$(echo "${state:-(defaults)}" | sed 's|patch=[^ ]*/|patch=|g')
   shown_state="$shown_state ${cmd:-(normal)}"
-  printf '%-22s %-40s %-4s %-6s %-32s %-9s %-14s %5ss  %s\n' "$name" "$shown_state" "$code" "$ext" "$meaning" \
+  printf '%-22s %-40s %-4s %-6s %-34s %-9s %-14s %5ss  %s\n' "$name" "$shown_state" "$code" "$ext" "$meaning" \
     "$installed" "$status" "$secs" "$result"
   failure=""
   if [ "$ok" = 0 ]; then
