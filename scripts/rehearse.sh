@@ -176,7 +176,7 @@ row_estimate() {
   local state=$1 cmd=$2 logs sender
   logs=$(state_value "$state" logs 0)
   sender=$(state_value "$state" sender none)
-  local t=14
+  local t=8
   if [[ "$cmd" == *"/CheckLog"* ]] && [ "$logs" -gt 0 ]; then
     case "$sender" in
       working) t=$((t + 30)) ;;
