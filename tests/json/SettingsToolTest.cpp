@@ -96,3 +96,19 @@ TEST_F(SettingsToolTest, BadCommandLinesAndUnreadableFiles)
     EXPECT_EQ(2u, Run(L"set " + Quote(m_dir / L"missing.cfg") + L" DeleteFiles false"));
     EXPECT_FALSE(lumotest::FileExists(m_dir / L"missing.cfg"));
 }
+
+TEST_F(SettingsToolTest, NewWritesAnEncryptedFileTheUpdaterReads)
+{
+    std::wstring file = m_dir / L"fresh.cfg";
+    EXPECT_EQ(0u,
+              Run(L"new " + Quote(file) + L" \"{\\\"DeleteFiles\\\": true, \\\"Server\\\": \\\"qv\\\"}\""));
+    JsonFile doc;
+    ASSERT_EQ(1, doc.Load(file.c_str()));
+    EXPECT_TRUE(doc.IsEncrypted());
+    EXPECT_EQ(L"{DeleteFiles:true,Server:\"qv\"}", Dump(doc.m_root));
+    // Text that is no JSON object writes nothing.
+    std::wstring refused = m_dir / L"refused.cfg";
+    EXPECT_EQ(3u, Run(L"new " + Quote(refused) + L" plain"));
+    EXPECT_EQ(3u, Run(L"new " + Quote(refused) + L" \"{\\\"a\\\": }\""));
+    EXPECT_FALSE(lumotest::FileExists(refused));
+}

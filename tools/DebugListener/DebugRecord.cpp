@@ -31,22 +31,52 @@ std::wstring DebugLevelName(int level)
 {
     switch (level)
     {
-    case 11: return L"FATAL";
-    case 12: return L"ERROR";
-    case 13: return L"LogRec";
-    case 21: return L"PrbCheck";
-    case 22: return L"WARNING";
-    case 31: return L"Print";
-    case 32: return L"Message";
-    case 41: return L"Debug";
-    case 42: return L"Trace";
-    default: return std::to_wstring(level);
+    case 11:
+        return L"FATAL";
+    case 12:
+        return L"ERROR";
+    case 13:
+        return L"LogRec";
+    case 21:
+        return L"PrbCheck";
+    case 22:
+        return L"WARNING";
+    case 31:
+        return L"Print";
+    case 32:
+        return L"Message";
+    case 41:
+        return L"Debug";
+    case 42:
+        return L"Trace";
+    default:
+        return std::to_wstring(level);
     }
 }
 
 std::wstring FormatDebugRecord(const DebugRecord& rec)
 {
-    wchar_t head[128];
-    std::swprintf(head, 128, L" %-8ls %5lu %5lu ", DebugLevelName(rec.level).c_str(), rec.pid, rec.tid);
-    return rec.time + head + rec.program + L" " + rec.message;
+    wchar_t head[64];
+    std::swprintf(head, 64, L" %-8ls %5lu %5lu ", DebugLevelName(rec.level).c_str(), rec.pid, rec.tid);
+    std::wstring line = rec.time + head + rec.program;
+    constexpr size_t PROGRAM_CCH = 15;
+    if (rec.program.size() < PROGRAM_CCH)
+        line.append(PROGRAM_CCH - rec.program.size(), L' ');
+    line += L' ';
+    // A message of several lines keeps its column: the following lines are indented to it.
+    const std::wstring indent(line.size(), L' ');
+    for (size_t i = 0; i < rec.message.size(); i++)
+    {
+        wchar_t ch = rec.message[i];
+        if (ch == L'\r' && i + 1 < rec.message.size() && rec.message[i + 1] == L'\n')
+            continue;
+        if (ch == L'\n' || ch == L'\r')
+        {
+            if (i + 1 < rec.message.size())
+                line += L"\n" + indent;
+            continue;
+        }
+        line += ch;
+    }
+    return line;
 }

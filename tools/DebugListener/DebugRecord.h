@@ -19,5 +19,6 @@ struct DebugRecord
 bool ParseDebugRecord(const std::wstring& text, DebugRecord& rec);
 // Printed name of a level ("FATAL", "Trace", ...) or its number.
 std::wstring DebugLevelName(int level);
-// One readable line: time, level, pid, tid, program, message.
+// One readable line in fixed columns: time, level, pid, tid, program, message (the lines of a
+// message of several lines each start at the message column).
 std::wstring FormatDebugRecord(const DebugRecord& rec);

@@ -3,10 +3,13 @@
 //
 //   QvSettingsTool show <file>
 //   QvSettingsTool set <file> <name> <value>
+//   QvSettingsTool new <file> <json text>
 //
 // <name> is a member name or a path as FindValue takes it; a missing top-level member is added.
 // <value> is taken as SetValue takes it: true, false, null or a number. Exit codes: 0 done,
 // 1 bad command line, 2 file not readable, 3 value or member refused, 4 file not written.
+// "new" writes a settings file (encrypted, as the client keeps it) from a JSON text; a text that
+// does not parse is refused (3).
 #include <windows.h>
 
 #include <string>
@@ -54,7 +57,8 @@ void Error(const std::wstring& text)
 int Usage()
 {
     Print(STD_ERROR_HANDLE, L"usage: QvSettingsTool show <file>\r\n"
-                            L"       QvSettingsTool set <file> <name> <value>\r\n");
+                            L"       QvSettingsTool set <file> <name> <value>\r\n"
+                            L"       QvSettingsTool new <file> <json text>\r\n");
     return EXIT_USAGE;
 }
 
@@ -131,6 +135,23 @@ int Set(const wchar_t* pszFile, const wchar_t* pszName, const wchar_t* pszValue)
     Print(STD_OUTPUT_HANDLE, std::wstring(pszName) + L" = " + pszValue + L"\r\n");
     return EXIT_DONE;
 }
+
+int New(const wchar_t* pszFile, const wchar_t* pszText)
+{
+    JsonFile json;
+    if (wcschr(pszText, L'{') == nullptr || json.Parse(pszText) < 0)
+    {
+        Error(L"not a JSON object: " + std::wstring(pszText));
+        return EXIT_REFUSED;
+    }
+    json.m_ef.m_strPath = pszFile;
+    if (json.Save() != 1)
+    {
+        Error(L"cannot write " + std::wstring(pszFile) + L" (error " + ErrorCode() + L")");
+        return EXIT_WRITE;
+    }
+    return EXIT_DONE;
+}
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -139,5 +160,7 @@ int wmain(int argc, wchar_t** argv)
         return Show(argv[2]);
     if (argc == 5 && wcscmp(argv[1], L"set") == 0)
         return Set(argv[2], argv[3], argv[4]);
+    if (argc == 4 && wcscmp(argv[1], L"new") == 0)
+        return New(argv[2], argv[3]);
     return Usage();
 }
