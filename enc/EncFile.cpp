@@ -65,22 +65,6 @@ void DumpLine(const wchar_t* pszName, const BYTE* p)
     GPTRACE(TRACE_DEBUG, L"[%s] %s", pszName, sz);
 }
 
-class HeapBuffer // the work buffer of one Read or Write
-{
-public:
-    explicit HeapBuffer(SIZE_T cb) : m_p(static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, cb))) {}
-    ~HeapBuffer()
-    {
-        if (m_p != nullptr)
-            HeapFree(GetProcessHeap(), 0, m_p);
-    }
-    HeapBuffer(const HeapBuffer&) = delete;
-    HeapBuffer& operator=(const HeapBuffer&) = delete;
-    BYTE* Get() const { return m_p; }
-
-private:
-    BYTE* m_p;
-};
 } // namespace
 
 void EncFileSetTickSource(EncFileTickFn pfn)
@@ -88,7 +72,7 @@ void EncFileSetTickSource(EncFileTickFn pfn)
     s_pfnTick = pfn;
 }
 
-EncFile::EncFile() : m_hFile(INVALID_HANDLE_VALUE), m_nEncVersion(0), m_pData(nullptr), m_nData(0) {}
+EncFile::EncFile() : m_nEncVersion(0), m_nData(0) {}
 
 EncFile::~EncFile()
 {
@@ -100,16 +84,12 @@ EncFile::~EncFile()
 
 void EncFile::Close()
 {
-    if (HasFile())
-        CloseHandle(m_hFile);
-    m_hFile = INVALID_HANDLE_VALUE;
+    m_hFile.Reset();
 }
 
 void EncFile::FreeData()
 {
-    if (m_pData != nullptr)
-        HeapFree(GetProcessHeap(), 0, m_pData);
-    m_pData = nullptr;
+    m_pData.Reset();
     m_nData = 0;
 }
 
@@ -158,13 +138,10 @@ int EncFile::Open(const wchar_t* pszPath, DWORD dwDesiredAccess, DWORD dwShareMo
     // violation, ten attempts in all.
     for (int nAttempt = 1;; nAttempt++)
     {
-        HANDLE h = CreateFileW(m_strPath.c_str(), dwDesiredAccess, dwShareMode, nullptr,
-                               dwCreationDisposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h != INVALID_HANDLE_VALUE)
-        {
-            m_hFile = h;
+        m_hFile.Reset(CreateFileW(m_strPath.c_str(), dwDesiredAccess, dwShareMode, nullptr,
+                                  dwCreationDisposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (m_hFile)
             return ERROR_OK;
-        }
         DWORD dwErr = GetLastError();
         if (dwErr != ERROR_SHARING_VIOLATION)
             return static_cast<int>(dwErr);
@@ -186,8 +163,8 @@ bool EncFile::SetData(const void* pData, int nData)
     }
     // Room for the padding to a whole block and 8 more bytes.
     SIZE_T cbRounded = (static_cast<SIZE_T>(nData) + 15) & ~static_cast<SIZE_T>(15);
-    m_pData = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, cbRounded + 8));
-    if (m_pData == nullptr)
+    m_pData.Reset(HeapAlloc(GetProcessHeap(), 0, cbRounded + 8));
+    if (!m_pData)
     {
         DWORD dwErr = ErrOr(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
         GPTRACE(TRACE_ERROR, L"[%s] ！HAlloc(%u).\u3000｛%s｝", FN, static_cast<unsigned>(cbRounded),
@@ -198,9 +175,9 @@ bool EncFile::SetData(const void* pData, int nData)
     }
     m_nData = nData;
     if (nData > 0)
-        memcpy(m_pData, pData, static_cast<size_t>(nData));
+        memcpy(GetData(), pData, static_cast<size_t>(nData));
     // Zero padding: no stale heap bytes go into the file.
-    memset(m_pData + nData, 0, cbRounded + 8 - static_cast<SIZE_T>(nData));
+    memset(GetData() + nData, 0, cbRounded + 8 - static_cast<SIZE_T>(nData));
     return true;
 }
 
@@ -251,7 +228,7 @@ int EncFile::WriteHeader1a(Header1a& hd1a)
         GPTRACE(TRACE_FATAL, L"[%s] ！m_hFile  strPath=<%s>.", FN, m_strPath.c_str());
         return ERROR_INVALID_FUNCTION;
     }
-    if (SetFilePointer(m_hFile, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
+    if (SetFilePointer(m_hFile.Get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
     {
         DWORD dwErr = ErrOr(GetLastError(), ERROR_INVALID_FUNCTION);
         return static_cast<int>(TraceErr(TRACE_ERROR, L"[%s] ！Seek()\u3000｛%s｝", FN, dwErr));
@@ -285,7 +262,7 @@ int EncFile::WriteHeader1a(Header1a& hd1a)
     }
     hd1a.RandMul = static_cast<WORD>(static_cast<DWORD>(hd1a.Rand1) * hd1a.Rand2);
     DWORD cbWritten = 0;
-    if (!WriteFile(m_hFile, &hd1a, HD1A_SIZE, &cbWritten, nullptr) || cbWritten != HD1A_SIZE)
+    if (!WriteFile(m_hFile.Get(), &hd1a, HD1A_SIZE, &cbWritten, nullptr) || cbWritten != HD1A_SIZE)
     {
         DWORD dwErr = ErrOr(GetLastError(), ERROR_WRITE_FAULT);
         return static_cast<int>(TraceErr(TRACE_ERROR, L"[%s] ！WriteFile\u3000｛%s｝", FN, dwErr));
@@ -362,7 +339,7 @@ int EncFile::WriteHeader1b(const Header1a& hd1a, const BYTE* pRoundKey, int nRou
     memcpy(block, &hd1b, ENC_HDR_SIZE);
     EncryptionCBC(block, block, ENC_HDR_SIZE, pRoundKey, nRoundKeyLen, iv);
     DWORD cbWritten = 0;
-    if (!WriteFile(m_hFile, block, ENC_HDR_SIZE, &cbWritten, nullptr) || cbWritten != ENC_HDR_SIZE)
+    if (!WriteFile(m_hFile.Get(), block, ENC_HDR_SIZE, &cbWritten, nullptr) || cbWritten != ENC_HDR_SIZE)
     {
         DWORD dwErr = ErrOr(GetLastError(), ERROR_WRITE_FAULT);
         return static_cast<int>(TraceErr(TRACE_ERROR, L"[%s] ！WriteFile\u3000｛%s｝", FN, dwErr));
@@ -375,7 +352,7 @@ int EncFile::EncryptContents(const Header1a& hd1a, const Header1b& hd1b, const B
 {
     static const wchar_t FN[] = L"EncFile::EncryptContents";
     static const BYTE s_empty[16] = {};
-    const BYTE* pData = m_pData;
+    const BYTE* pData = GetData();
     if (pData == nullptr)
     {
         if (hd1b.size != 0)
@@ -388,7 +365,7 @@ int EncFile::EncryptContents(const Header1a& hd1a, const Header1b& hd1b, const B
         }
         pData = s_empty;
     }
-    HeapBuffer work(WORK_SIZE);
+    GpHeapBlock work(HeapAlloc(GetProcessHeap(), 0, WORK_SIZE));
     if (work.Get() == nullptr)
     {
         DWORD dwErr = ErrOr(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
@@ -404,9 +381,9 @@ int EncFile::EncryptContents(const Header1a& hd1a, const Header1b& hd1b, const B
     while (nRemaining >= 1)
     {
         int n = (nRemaining < SEGMENT) ? static_cast<int>(nRemaining) : SEGMENT;
-        EncryptionCBC(p, work.Get(), n, pRoundKey, nRoundKeyLen, iv);
+        EncryptionCBC(p, static_cast<BYTE*>(work.Get()), n, pRoundKey, nRoundKeyLen, iv);
         DWORD cbWritten = 0;
-        if (!WriteFile(m_hFile, work.Get(), static_cast<DWORD>(n), &cbWritten, nullptr) ||
+        if (!WriteFile(m_hFile.Get(), work.Get(), static_cast<DWORD>(n), &cbWritten, nullptr) ||
             cbWritten != static_cast<DWORD>(n))
         {
             DWORD dwErr = ErrOr(GetLastError(), ERROR_WRITE_FAULT);
@@ -474,13 +451,13 @@ int EncFile::ReadHeader1a(Header1a& hd1a)
         GPTRACE(TRACE_ERROR, L"[%s] ！m_hFile  strPath=<%s>.", FN, m_strPath.c_str());
         return ERROR_INVALID_FUNCTION;
     }
-    if (SetFilePointer(m_hFile, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
+    if (SetFilePointer(m_hFile.Get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
     {
         DWORD dwErr = ErrOr(GetLastError(), ERROR_INVALID_FUNCTION);
         return static_cast<int>(TraceErr(TRACE_ERROR, L"[%s] ！Seek()\u3000｛%s｝", FN, dwErr));
     }
     DWORD cbRead = 0;
-    if (!ReadFile(m_hFile, &hd1a, HD1A_SIZE, &cbRead, nullptr) || cbRead < HD1A_SIZE)
+    if (!ReadFile(m_hFile.Get(), &hd1a, HD1A_SIZE, &cbRead, nullptr) || cbRead < HD1A_SIZE)
     {
         DWORD dwErr = ErrOr(GetLastError(), ERROR_INVALID_DATA);
         GPTRACE(TRACE_ERROR, L"[%s] ！ReadFile() cb=%u. (need=%u).\u3000｛%s｝", FN, cbRead, HD1A_SIZE,
@@ -525,7 +502,7 @@ int EncFile::ReadHeader1b(const Header1a& hd1a, const BYTE* pRoundKey, int nRoun
     BYTE block[ENC_HDR_SIZE] = {};
     DWORD cbRead = 0;
     // A file that ends inside header 1b is damaged, not encrypted with another key.
-    if (!ReadFile(m_hFile, block, ENC_HDR_SIZE, &cbRead, nullptr) || cbRead < ENC_HDR_SIZE)
+    if (!ReadFile(m_hFile.Get(), block, ENC_HDR_SIZE, &cbRead, nullptr) || cbRead < ENC_HDR_SIZE)
     {
         DWORD dwErr = ErrOr(GetLastError(), ERROR_INVALID_DATA);
         GPTRACE(TRACE_ERROR, L"[%s] ！ReadFile(%s)\u3000｛%s｝", FN, m_strPath.c_str(),
@@ -569,7 +546,7 @@ int EncFile::DecryptContents(const Header1a& hd1a, const Header1b& hd1b, const B
                              int nRoundKeyLen, const BYTE* pIv)
 {
     static const wchar_t FN[] = L"EncFile::DecryptContents";
-    HeapBuffer work(WORK_SIZE);
+    GpHeapBlock work(HeapAlloc(GetProcessHeap(), 0, WORK_SIZE));
     if (work.Get() == nullptr)
     {
         DWORD dwErr = ErrOr(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
@@ -583,7 +560,8 @@ int EncFile::DecryptContents(const Header1a& hd1a, const Header1b& hd1b, const B
     // The headers are the file's word only: a file shorter than they claim is refused before
     // its claimed size is allocated (up to 2 GB).
     LARGE_INTEGER liSize = {}, liPos = {}, liZero = {};
-    if (GetFileSizeEx(m_hFile, &liSize) && SetFilePointerEx(m_hFile, liZero, &liPos, FILE_CURRENT) &&
+    if (GetFileSizeEx(m_hFile.Get(), &liSize) &&
+        SetFilePointerEx(m_hFile.Get(), liZero, &liPos, FILE_CURRENT) &&
         liSize.QuadPart - liPos.QuadPart < nContents)
     {
         LONGLONG llHave = liSize.QuadPart > liPos.QuadPart ? liSize.QuadPart - liPos.QuadPart : 0;
@@ -591,8 +569,8 @@ int EncFile::DecryptContents(const Header1a& hd1a, const Header1b& hd1b, const B
                 static_cast<unsigned>(llHave), nContents, m_strPath.c_str());
         return ERROR_INVALID_DATA;
     }
-    m_pData = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(nContents) + 8));
-    if (m_pData == nullptr)
+    m_pData.Reset(HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(nContents) + 8));
+    if (!m_pData)
     {
         DWORD dwErr = ErrOr(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
         GPTRACE(TRACE_ERROR, L"[%s] HAlloc<%d>\u3000｛%s｝", FN, static_cast<int>(hd1b.size),
@@ -601,14 +579,14 @@ int EncFile::DecryptContents(const Header1a& hd1a, const Header1b& hd1b, const B
         return static_cast<int>(dwErr);
     }
     m_nData = nContents;
-    memset(m_pData + nContents, 0, 8); // ends the data for owners that look for a terminator
+    memset(GetData() + nContents, 0, 8); // ends the data for owners that look for a terminator
     int nRemaining = nContents;
-    BYTE* p = m_pData;
+    BYTE* p = GetData();
     while (nRemaining >= 1)
     {
         int n = (nRemaining < SEGMENT) ? nRemaining : SEGMENT;
         DWORD cbRead = 0;
-        if (!ReadFile(m_hFile, work.Get(), static_cast<DWORD>(n), &cbRead, nullptr))
+        if (!ReadFile(m_hFile.Get(), work.Get(), static_cast<DWORD>(n), &cbRead, nullptr))
         {
             DWORD dwErr = ErrOr(GetLastError(), ERROR_INVALID_DATA);
             GPTRACE(TRACE_ERROR, L"[%s] ！ReadFile\u3000｛%s｝\u3000path=%s", FN,
@@ -622,7 +600,7 @@ int EncFile::DecryptContents(const Header1a& hd1a, const Header1b& hd1b, const B
                     nRemaining, m_strPath.c_str());
             return ERROR_INVALID_DATA;
         }
-        DecryptionCBC(work.Get(), p, n, pRoundKey, nRoundKeyLen, pIv);
+        DecryptionCBC(static_cast<BYTE*>(work.Get()), p, n, pRoundKey, nRoundKeyLen, pIv);
         p += n;
         nRemaining -= n;
     }

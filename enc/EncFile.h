@@ -1,6 +1,7 @@
 #pragma once
 #include <windows.h>
 
+#include "common/GpHandles.h"
 #include "common/TmArray.h"
 #include "common/VString.h"
 
@@ -16,7 +17,7 @@ void EncFileSetTickSource(EncFileTickFn pfn);
 // The owner sets m_key (pass phrase of at least 16 bytes followed by one zero byte) and
 // m_nEncVersion (1 = AES-256, 2 = AES-128) first. To store: Open with write access, SetData, Write.
 // To load: Open with read access, Read, GetData/GetDataSize. The file stays open after Read and
-// Write; the owner closes m_hFile (Close) when it is done. Results: ERROR_OK (37) or an error code.
+// Write; the owner closes it (Close) when it is done. Results: ERROR_OK (37) or an error code.
 class EncFile
 {
 public:
@@ -32,7 +33,7 @@ public:
 
     // false with the thread's last error set when the buffer cannot be had (or the arguments are bad).
     bool SetData(const void* pData, int nData);
-    BYTE* GetData() { return m_pData; }
+    BYTE* GetData() { return static_cast<BYTE*>(m_pData.Get()); }
     int GetDataSize() const { return m_nData; }
 
     // Fills m_key with the pass phrase and its terminating zero byte.
@@ -46,10 +47,10 @@ public:
     static void MakeIv(const BYTE* pHd1a, BYTE* pIv);
 
     VString m_strPath;
-    HANDLE m_hFile;
+    GpFile m_hFile; // only Open and Close change it
     BYTE m_nEncVersion;
     TmArray<BYTE> m_key;
-    BYTE* m_pData;
+    GpHeapBlock m_pData;
     int m_nData;
 
 private:
@@ -88,6 +89,6 @@ private:
     void FreeData();
     bool HasFile() const
     {
-        return m_hFile != nullptr && m_hFile != INVALID_HANDLE_VALUE;
+        return m_hFile.IsValid();
     }
 };

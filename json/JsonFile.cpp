@@ -31,11 +31,6 @@ void MakePassPhrase(char (&szPhrase)[PASS_PHRASE_LEN + 1])
     szPhrase[PASS_PHRASE_LEN] = '\0';
 }
 
-bool IsValidHandle(HANDLE h)
-{
-    return h != nullptr && h != INVALID_HANDLE_VALUE;
-}
-
 // Gives the new file the old one's security, so that the client keeps the access it had.
 void CopySecurity(const wchar_t* pszFrom, const wchar_t* pszTo)
 {
@@ -100,18 +95,9 @@ JsonFile::~JsonFile()
 
 void JsonFile::Close()
 {
-    DWORD dwErr = GetLastError();
-    if (IsValidHandle(m_ef.m_hFile))
-    {
-        CloseHandle(m_ef.m_hFile);
-        m_ef.m_hFile = INVALID_HANDLE_VALUE;
-    }
-    if (m_hFile != INVALID_HANDLE_VALUE)
-    {
-        CloseHandle(m_hFile);
-        m_hFile = INVALID_HANDLE_VALUE;
-    }
-    SetLastError(dwErr);
+    // The owners keep the last error as it was.
+    m_ef.Close();
+    m_hFile.Reset();
 }
 
 int JsonFile::Open(const wchar_t* pszPath, DWORD dwDesiredAccess, DWORD dwShareMode,
@@ -135,9 +121,9 @@ int JsonFile::Open(const wchar_t* pszPath, DWORD dwDesiredAccess, DWORD dwShareM
         DWORD dwErr = 0;
         for (int nAttempt = 1; nAttempt <= OPEN_ATTEMPTS; nAttempt++)
         {
-            m_hFile = CreateFileW(path, dwDesiredAccess, dwShareMode, nullptr, dwCreationDisposition,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (m_hFile != INVALID_HANDLE_VALUE)
+            m_hFile.Reset(CreateFileW(path, dwDesiredAccess, dwShareMode, nullptr, dwCreationDisposition,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (m_hFile)
                 break;
             dwErr = GetLastError();
             if (dwErr != ERROR_SHARING_VIOLATION)
@@ -145,7 +131,7 @@ int JsonFile::Open(const wchar_t* pszPath, DWORD dwDesiredAccess, DWORD dwShareM
             if (nAttempt < OPEN_ATTEMPTS)
                 GpSleep(OPEN_RETRY_MS);
         }
-        if (m_hFile == INVALID_HANDLE_VALUE)
+        if (!m_hFile)
         {
             SetLastError(dwErr);
             return -3;
@@ -225,7 +211,7 @@ int JsonFile::Read()
     {
         WORD wBom = 0;
         DWORD cb = 0;
-        if (!ReadFile(m_hFile, &wBom, 2, &cb, nullptr))
+        if (!ReadFile(m_hFile.Get(), &wBom, 2, &cb, nullptr))
         {
             DWORD dwErr = GetLastError();
             GPTRACE(TRACE_ERROR, L"[%s] ！ReadFile(BOM)\u3000｛%s｝", FN, GpErrText(static_cast<int>(dwErr)));
@@ -246,7 +232,7 @@ int JsonFile::Read()
         for (;;)
         {
             wchar_t block[PLAIN_BLOCK / 2 + 1] = {}; // one zero character past the block
-            if (!ReadFile(m_hFile, block, PLAIN_BLOCK, &cb, nullptr))
+            if (!ReadFile(m_hFile.Get(), block, PLAIN_BLOCK, &cb, nullptr))
             {
                 DWORD dwErr = GetLastError();
                 GPTRACE(TRACE_ERROR, L"[%s] ！ReadFile(data)\u3000｛%s｝", FN,
@@ -325,7 +311,7 @@ int JsonFile::Write(VString& text)
 
     static const BYTE BOM[2] = {0xFF, 0xFE};
     DWORD cbDone = 0;
-    if (!WriteFile(m_hFile, BOM, 2, &cbDone, nullptr) || cbDone != 2)
+    if (!WriteFile(m_hFile.Get(), BOM, 2, &cbDone, nullptr) || cbDone != 2)
     {
         DWORD dwErr = GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT;
         GPTRACE(TRACE_ERROR, L"[%s] ！WriteFile\u3000｛%s｝ for <BOM>", FN,
@@ -334,7 +320,7 @@ int JsonFile::Write(VString& text)
         return -3;
     }
     DWORD cbText = static_cast<DWORD>(text.GetLength()) * sizeof(wchar_t);
-    if (cbText > 0 && (!WriteFile(m_hFile, text.c_str(), cbText, &cbDone, nullptr) || cbDone != cbText))
+    if (cbText > 0 && (!WriteFile(m_hFile.Get(), text.c_str(), cbText, &cbDone, nullptr) || cbDone != cbText))
     {
         DWORD dwErr = GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT;
         GPTRACE(TRACE_ERROR, L"[%s] ！WriteFile\u3000｛%s｝ for <%s>", FN, GpErrText(static_cast<int>(dwErr)),
@@ -442,7 +428,7 @@ int JsonFile::Save()
         {
             rc = Write(text);
         }
-        HANDLE hOut = IsEncrypted() ? m_ef.m_hFile : m_hFile;
+        HANDLE hOut = IsEncrypted() ? m_ef.m_hFile.Get() : m_hFile.Get();
         if (rc == 1 && !FlushFileBuffers(hOut))
         {
             DWORD dwErr = GetLastError();

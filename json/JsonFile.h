@@ -1,6 +1,7 @@
 #pragma once
 #include <windows.h>
 
+#include "common/GpHandles.h"
 #include "common/VString.h"
 #include "enc/EncFile.h"
 #include "json/JsonValue.h"
@@ -45,7 +46,7 @@ public:
     JsonObjectT m_root;
     int m_nIndent = 0;
     VString m_strPath;
-    HANDLE m_hFile = INVALID_HANDLE_VALUE;
+    GpFile m_hFile; // the plain file; only Open and Close change it
     EncFile m_ef;
 
 private:

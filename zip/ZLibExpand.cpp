@@ -12,6 +12,7 @@
 #include "common/GpSeams.h"
 #include "common/GpTrace.h"
 #include "common/VString.h"
+#include "GpUnzFile.h"
 #include "ZLibExtraLocal.h"
 #include "ZLibFileFunc.h"
 
@@ -401,16 +402,16 @@ int ZLibExpand(const wchar_t* pszArchive, const wchar_t* pszDest)
     VString strDest(pszDest);
     zlib_filefunc64_def ff;
     FillWin32FileFunc64W(&ff);
-    unzFile uf = unzOpen2_64(pszArchive, &ff);
-    if (uf == nullptr)
+    GpUnzFile uf(unzOpen2_64(pszArchive, &ff));
+    if (!uf)
     {
         DWORD dwErr = GetLastError();
         GPTRACE(TRACE_ERROR, L"[%s] ！unzOpen2_64\u3000｛%s｝\u3000<%s>", ME,
                 GpErrText(static_cast<int>(dwErr)), pszArchive);
         return CodeOr(dwErr, -957);
     }
-    rc = Expand(uf, strDest);
-    unzClose(uf);
+    rc = Expand(uf.Get(), strDest);
+    uf.Reset();
     GPTRACE(TRACE_TRACE, L"[%s] \u3000end。\u3000\u3000ret=%d.", ME, rc);
     return rc;
 }

@@ -26,12 +26,6 @@ unsigned ReadLe(const BYTE* p, size_t cb)
 }
 } // namespace
 
-ZLibExtraLocal::~ZLibExtraLocal()
-{
-    if (m_pRaw != nullptr)
-        HeapFree(GetProcessHeap(), 0, m_pRaw);
-}
-
 int ZLibExtraLocal::LoadStream(unzFile uf)
 {
     int nSize = (uf != nullptr) ? unzGetLocalExtrafield(uf, nullptr, 0) : UNZ_PARAMERROR;
@@ -48,7 +42,7 @@ int ZLibExtraLocal::LoadStream(unzFile uf)
 
     SIZE_T cbAlloc = static_cast<SIZE_T>(nSize) + 8;
     HANDLE hHeap = GetProcessHeap();
-    void* p = m_pRaw ? HeapReAlloc(hHeap, 0, m_pRaw, cbAlloc) : HeapAlloc(hHeap, 0, cbAlloc);
+    void* p = m_pRaw ? HeapReAlloc(hHeap, 0, m_pRaw.Get(), cbAlloc) : HeapAlloc(hHeap, 0, cbAlloc);
     if (p == nullptr)
     {
         DWORD dwErr = GetLastError();
@@ -56,10 +50,11 @@ int ZLibExtraLocal::LoadStream(unzFile uf)
                 GpErrText(static_cast<int>(dwErr)));
         return -90;
     }
-    m_pRaw = p;
-    const BYTE* pRaw = static_cast<const BYTE*>(m_pRaw);
+    m_pRaw.Detach(); // reallocated: the old block is gone or is this one
+    m_pRaw.Reset(p);
+    const BYTE* pRaw = static_cast<const BYTE*>(p);
 
-    int nRead = unzGetLocalExtrafield(uf, m_pRaw, static_cast<unsigned>(nSize));
+    int nRead = unzGetLocalExtrafield(uf, p, static_cast<unsigned>(nSize));
     if (nRead != nSize)
     {
         GPTRACE(TRACE_ERROR, L"[%s] ！unzGetLocalExtrafield\u3000err=%d.", ME, nRead);

@@ -1,6 +1,7 @@
 #pragma once
 #include <windows.h>
 
+#include "common/GpHandles.h"
 #include "common/VString.h"
 #include "unzip.h"
 
@@ -14,7 +15,6 @@ class ZLibExtraLocal
 {
 public:
     ZLibExtraLocal() = default;
-    ~ZLibExtraLocal();
     ZLibExtraLocal(const ZLibExtraLocal&) = delete;
     ZLibExtraLocal& operator=(const ZLibExtraLocal&) = delete;
 
@@ -27,5 +27,5 @@ public:
     VString RelPath;
 
 private:
-    void* m_pRaw = nullptr; // process heap
+    GpHeapBlock m_pRaw;
 };

@@ -443,7 +443,7 @@ TEST_F(EncFileTest, OpenRetriesSharingViolationsTenTimes)
     EncFile ef;
     EXPECT_EQ(ERROR_SHARING_VIOLATION, ef.Open(path.c_str(), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
     EXPECT_EQ(std::vector<DWORD>(10, 1000), sleeps);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, ef.m_hFile);
+    EXPECT_FALSE(ef.m_hFile.IsValid());
     CloseHandle(hHeld);
 
     sleeps.clear();
