@@ -273,6 +273,16 @@ bool MakeFolderLink(LinkKind kind, const std::wstring& link, const std::wstring&
     return false;
 }
 
+const char* KindName(LinkKind kind)
+{
+    return kind == LinkKind::Host ? "HostSymlink" : kind == LinkKind::Symbolic ? "SymbolicLink" : "Junction";
+}
+
+void PrintTo(LinkKind kind, std::ostream* os)
+{
+    *os << KindName(kind);
+}
+
 class ShDeleteLinks : public ::testing::TestWithParam<LinkKind>
 {
 protected:
@@ -336,11 +346,7 @@ TEST_P(ShDeleteLinks, ListedLinkIsRemovedAsALink)
 
 INSTANTIATE_TEST_SUITE_P(Kinds, ShDeleteLinks,
                          ::testing::Values(LinkKind::Host, LinkKind::Symbolic, LinkKind::Junction),
-                         [](const auto& info) {
-                             return std::string(info.param == LinkKind::Host       ? "HostSymlink"
-                                                : info.param == LinkKind::Symbolic ? "SymbolicLink"
-                                                                                   : "Junction");
-                         });
+                         [](const auto& info) { return std::string(KindName(info.param)); });
 
 TEST(ShDelete, FileLinkGoesAndItsTargetStays)
 {

@@ -98,9 +98,15 @@ TEST_F(FaultE2E, ServiceFailingMidCallEndsWithTheDocumentedCodes)
         DWORD exitCode;
         const wchar_t* trace; // what the failing side says
     } cases[] = {
-        // The tool: the service dies after reading SYSEXEC, or answers half of the 16-byte record.
-        {L"/die:sysexec", true, 10, L"[LumoAgentApp::LumoAgentAct] ！SendCommEx<STC_BASECMD_SYSEXEC>, code="},
-        {L"/half:sysexec", true, 10, L"[RXUtil::SendCommEx] CallNamedPipe<opt=1, cmd=11>\u3000nOut=16 cb=8."},
+        // The tool: the service dies after reading SYSEXEC, or answers half of the 16-byte record
+        // (it starts nothing here, so that no agent of a failed call runs on behind the test).
+        {L"/exec=off /die:sysexec", true, 10,
+         L"[LumoAgentApp::LumoAgentAct] ！SendCommEx<STC_BASECMD_SYSEXEC>, code="},
+        {L"/exec=off /half:sysexec", true, 10,
+         L"[RXUtil::SendCommEx] CallNamedPipe<opt=1, cmd=11>\u3000nOut=16 cb=8."},
+        // A record longer than asked for is refused whole: nothing is read past the reply's size.
+        {L"/exec=off /size:sysexec=600", true, 10,
+         L"[LumoAgentApp::LumoAgentAct] ！SendCommEx<STC_BASECMD_SYSEXEC>, code="},
         // The agent: without a readable version or login status the module is not known to be
         // logged out, which is exit code 6.
         {L"/die:version", false, 6, L"[LumoAgentApp::IsSupportVer] ！SendCommEx\u3000｛"},
@@ -108,6 +114,7 @@ TEST_F(FaultE2E, ServiceFailingMidCallEndsWithTheDocumentedCodes)
          L"[RXUtil::SendCommEx] CallNamedPipe<opt=1, cmd=113>\u3000nOut=56 cb=28."},
         {L"/version=6.59.0.0 /half:login", false, 6,
          L"[RXUtil::SendCommEx] CallNamedPipe<opt=1, cmd=103>\u3000nOut=816 cb=408."},
+        {L"/size:version=2000 /login=0", false, 6, L"[LumoAgentApp::IsSupportVer] ！SendCommEx\u3000｛"},
         {L"/version=6.59.0.0 /die:login", false, 6,
          L"[LumoAgentApp::IsLogoutStatus] ！SendCommEx<STC_GET_LOGINSTATUS>"},
         // Late answers are waited for: the update goes through.
@@ -128,9 +135,23 @@ TEST_F(FaultE2E, ServiceFailingMidCallEndsWithTheDocumentedCodes)
             EXPECT_TRUE(m_trace.WaitFor(c.trace)) << service.Log();
         }
         if (c.exitCode == 0)
+        {
             EXPECT_EQ("new client", ReadFileBytes(Installed()));
+        }
         else
+        {
             EXPECT_FALSE(FileExists(Installed())) << "nothing is installed after a failed call";
+            if (c.tool)
+            {
+                // The next run deletes it and takes the following number.
+                std::wstring stage = m_machine.StagingDir();
+                stage.pop_back();
+                bool kept = false;
+                for (wchar_t n : {L'1', L'2', L'3'})
+                    kept = kept || FileExists(stage + n);
+                EXPECT_TRUE(kept) << "a failed run keeps its staging";
+            }
+        }
     }
 }
 
