@@ -111,15 +111,26 @@ BOOL LumoAgentApp::AgentProgress()
             GpDeleteTree(strOld);
         // An update folder that is a link is never moved: moving it can move what it points to
         // (Wine does), which the deletion would then empty. It is deleted in place, as a link.
-        if (!GpIsLink(dwUpdateAttr) &&
-            MoveFileExW(strUpdate, strOld, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        bool bMoved = false;
+        if (GpIsLink(dwUpdateAttr))
         {
-            GpDeleteTree(strOld);
+            GPTRACE(TRACE_WARNING, L"[%s] ！Update Folder is a link[%s]", FN, strUpdate.c_str());
+        }
+        else if (MoveFileExW(strUpdate, strOld, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        {
+            bMoved = true;
         }
         else
         {
             GPTRACE(TRACE_WARNING, L"[%s] ！MoveFileEx(%s → %s)\u3000err｛%s｝", FN, strUpdate.c_str(),
                     strOld.c_str(), GpErrText(-1));
+        }
+        if (bMoved)
+        {
+            GpDeleteTree(strOld);
+        }
+        else
+        {
             int rc = GpDeleteTree(strUpdate);
             if (rc != ERROR_OK)
             {

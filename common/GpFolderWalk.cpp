@@ -63,7 +63,18 @@ void GpWalkFolder(const wchar_t* pszRoot, const wchar_t* pszPattern, int nMaxDep
             else if (static_cast<int>(stack.size()) > nMaxDepth)
                 visit(GpWalkEvent::TooDeep, path.c_str(), fd.dwFileAttributes);
             else if (open())
-                bEntered = true; // fd now holds the first entry of the new level
+            {
+                // A folder swapped for a link after it was listed is not walked through either.
+                if (GpIsLink(GetFileAttributesW(path.c_str())))
+                {
+                    stack.pop_back();
+                    visit(GpWalkEvent::Link, path.c_str(), FILE_ATTRIBUTE_REPARSE_POINT);
+                }
+                else
+                {
+                    bEntered = true; // fd now holds the first entry of the new level
+                }
+            }
             else
                 visit(GpWalkEvent::FolderEnd, path.c_str(), fd.dwFileAttributes);
         }
