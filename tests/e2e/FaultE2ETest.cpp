@@ -96,7 +96,8 @@ TEST_F(FaultE2E, ServiceFailingMidCallEndsWithTheDocumentedCodes)
         const wchar_t* service;
         bool tool; // run the tool (SYSEXEC) rather than the agent (version and login status)
         DWORD exitCode;
-        const wchar_t* trace; // what the failing side says
+        const wchar_t* trace;         // what the failing side says
+        const wchar_t* mode = L"/sn"; // the agent's run mode
     } cases[] = {
         // The tool: the service dies after reading SYSEXEC, or answers half of the 16-byte record
         // (it starts nothing here, so that no agent of a failed call runs on behind the test).
@@ -117,6 +118,9 @@ TEST_F(FaultE2E, ServiceFailingMidCallEndsWithTheDocumentedCodes)
         {L"/size:version=2000 /login=0", false, 6, L"[LumoAgentApp::IsSupportVer] ！SendCommEx\u3000｛"},
         {L"/version=6.59.0.0 /die:login", false, 6,
          L"[LumoAgentApp::IsLogoutStatus] ！SendCommEx<STC_GET_LOGINSTATUS>"},
+        // A forced logout whose service dies is traced, and the forced update goes on.
+        {L"/version=6.59.0.0 /login=0 /die:logout", false, 0, L"!SendCommEx(STC_MIR_LOGOUT) recv.code=<",
+         L"/sf"},
         // Late answers are waited for: the update goes through.
         {L"/version=6.59.0.0 /login=1 /delay:version=1500 /delay:login=1500", false, 0, nullptr},
         {L"/version=6.59.0.0 /login=1 /delay:sysexec=1500", true, 0, nullptr},
@@ -128,11 +132,13 @@ TEST_F(FaultE2E, ServiceFailingMidCallEndsWithTheDocumentedCodes)
         ASSERT_TRUE(service.Start(c.service));
         m_trace.Clear();
         DeleteFileW(Installed().c_str());
-        DWORD code = c.tool ? RunTool(patch) : RunAgent(patch);
+        DWORD code = c.tool ? RunTool(patch) : RunAgent(patch, c.mode);
         EXPECT_EQ(c.exitCode, code) << service.Log();
         if (c.trace != nullptr)
         {
             EXPECT_TRUE(m_trace.WaitFor(c.trace)) << service.Log();
+            for (const std::wstring& m : m_trace.Messages(c.trace))
+                std::printf("%s -> %lu: %s\n", ToUtf8(c.service).c_str(), code, ToUtf8(m).c_str());
         }
         if (c.exitCode == 0)
         {

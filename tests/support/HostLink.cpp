@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "TestUtil.h"
+#include "common/GpHandles.h"
 
 namespace lumotest
 {
@@ -50,12 +51,8 @@ std::string HostPath(const std::wstring& path)
     UnixNameFn unixName = UnixName();
     if (unixName == nullptr)
         return {};
-    char* p = unixName(path.c_str());
-    if (p == nullptr)
-        return {};
-    std::string s(p);
-    HeapFree(GetProcessHeap(), 0, p);
-    return s;
+    GpHeapBlock name(unixName(path.c_str())); // Wine's own heap block
+    return name ? std::string(static_cast<const char*>(name.Get())) : std::string();
 }
 
 bool HostShell(const std::wstring& dir, const std::string& script)
