@@ -43,9 +43,14 @@ TempDir::~TempDir()
 
 void RemoveTree(const std::wstring& path)
 {
-    // The product's own deleter: links are removed, never followed.
-    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+    // The product's own deleter: links are removed, never followed. A process that has just ended
+    // (a console host of the installer) can hold a folder as its current one for a moment.
+    for (int nTry = 0; nTry < 10 && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; nTry++)
+    {
+        if (nTry > 0)
+            Sleep(100);
         GpDeleteTree(path.c_str());
+    }
 }
 
 bool FileExists(const std::wstring& path)
