@@ -5,6 +5,7 @@
 #include <wchar.h>
 
 #include "../common/GpErrorText.h"
+#include "../common/GpFolderWalk.h"
 #include "../common/GpHandles.h"
 #include "../common/GpPath.h"
 #include "../common/GpResult.h"
@@ -18,14 +19,6 @@ namespace
 const wchar_t UNINSTALL_KEY[] = L"software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const wchar_t PRODUCT_KEY_32[] = L"{3B7E1C42-9A5D-4F60-8C21-7D4E5A9B0C13}";
 const wchar_t PRODUCT_KEY_64[] = L"{A4C2E8F1-6B3D-4E97-B5A0-2F8C7D1E6B54}";
-
-// The shell deletes the folder with its contents, without any dialog.
-int DeleteFolderTree(const wchar_t* pszFolder)
-{
-    TmArray<VString> list;
-    list.Add(VString(pszFolder));
-    return ShDelete(list);
-}
 } // namespace
 
 BOOL LumoAgentApp::GetInstallDir(wchar_t* pszOut)
@@ -106,20 +99,39 @@ BOOL LumoAgentApp::AgentProgress()
     // The install folder is a plain prefix: it is expected to end with a backslash.
     VString strUpdate(szInstall);
     strUpdate.Cat(L"Lumo\\QuoveraClient");
-    if (GetFileAttributesW(strUpdate) != INVALID_FILE_ATTRIBUTES)
+    DWORD dwUpdateAttr = GetFileAttributesW(strUpdate);
+    if (dwUpdateAttr != INVALID_FILE_ATTRIBUTES)
     {
         GPTRACE(TRACE_WARNING, L"[%s] Lumo Update Folder Exist[%s]", FN, strUpdate.c_str());
         VString strOld(szInstall);
         strOld.Cat(L"\\Lumo\\old_patch");
-        if (MoveFileExW(strUpdate, strOld, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        // A leftover old-patch link goes first, as a link: a move onto it must not land in what it
+        // points to.
+        if (GpIsLink(GetFileAttributesW(strOld)))
+            GpDeleteTree(strOld);
+        // An update folder that is a link is never moved: moving it can move what it points to
+        // (Wine does), which the deletion would then empty. It is deleted in place, as a link.
+        bool bMoved = false;
+        if (GpIsLink(dwUpdateAttr))
         {
-            DeleteFolderTree(strOld);
+            GPTRACE(TRACE_WARNING, L"[%s] ！Update Folder is a link[%s]", FN, strUpdate.c_str());
+        }
+        else if (MoveFileExW(strUpdate, strOld, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        {
+            bMoved = true;
         }
         else
         {
             GPTRACE(TRACE_WARNING, L"[%s] ！MoveFileEx(%s → %s)\u3000err｛%s｝", FN, strUpdate.c_str(),
                     strOld.c_str(), GpErrText(-1));
-            int rc = DeleteFolderTree(strUpdate);
+        }
+        if (bMoved)
+        {
+            GpDeleteTree(strOld);
+        }
+        else
+        {
+            int rc = GpDeleteTree(strUpdate);
             if (rc != ERROR_OK)
             {
                 // The shell's own code stands in when it left no Windows error behind.

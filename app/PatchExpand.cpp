@@ -48,8 +48,6 @@ BOOL LumoAgentApp::ExpandPatch(VString strPatchCopy, VString strUpdateDir)
     }
 
     VString strWork = strUpdateDir + VString(L"Work\\");
-    TmArray<VString> workList;
-    workList.Add(strWork);
 
     int rc = ZLibExpand(strPatchCopy, strWork);
     if (rc != ERROR_OK)
@@ -83,7 +81,7 @@ BOOL LumoAgentApp::ExpandPatch(VString strPatchCopy, VString strUpdateDir)
     }
 
     GPTRACE(TRACE_TRACE, L"[%s] Patch File Expand Success. Path:[%s]", FN, szInner);
-    ShDelete(workList);
+    GpDeleteTree(strWork);
     CoUninitialize();
     return TRUE;
 }

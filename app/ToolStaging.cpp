@@ -18,13 +18,6 @@ bool Exists(const wchar_t* pszPath)
     return GetFileAttributesW(pszPath) != INVALID_FILE_ATTRIBUTES;
 }
 
-void DeleteFolder(const wchar_t* pszFolder)
-{
-    TmArray<VString> list;
-    list.Add(VString(pszFolder));
-    ShDelete(list);
-}
-
 // The agent reports before its process has ended, and the running copy of the program in the
 // staging folder cannot be deleted until it has: try again for a while (the tool may not be
 // allowed to wait on an agent that runs with system rights).
@@ -32,7 +25,7 @@ void DeleteStagingAfterSuccess(const wchar_t* pszFolder)
 {
     for (int nAttempt = 0; nAttempt < 20; nAttempt++)
     {
-        DeleteFolder(pszFolder);
+        GpDeleteTree(pszFolder);
         if (!Exists(pszFolder))
             return;
         GpSleep(500);
@@ -94,7 +87,7 @@ BOOL LumoAgentApp::UserProgress()
         if (!Exists(szStage))
             break;
         GPTRACE(TRACE_WARNING, L"[%s] Temp Folder Exist[%s]", FN, szStage);
-        DeleteFolder(szStage);
+        GpDeleteTree(szStage);
         if (n < 3)
             continue;
         // All three were present: the first one again, if its deletion went through.

@@ -16,7 +16,11 @@
 namespace
 {
 constexpr DWORD STATUS_FAILED_FROM = 100;
-}
+// A scanner or the client's reader may hold the status file for a moment: the writes wait for it
+// as the other file opens do (10 attempts, 1 s apart, for the whole record).
+constexpr int STATUS_OPEN_ATTEMPTS = 10;
+constexpr DWORD STATUS_RETRY_MS = 1000;
+} // namespace
 
 BOOL LumoAgentApp::StartUpdate(const wchar_t* pszInstaller)
 {
@@ -81,23 +85,38 @@ void LumoAgentApp::WriteUpdateStatus(DWORD dwStatus)
     GPTRACE(TRACE_TRACE, L"[%s] configini[%s] dwStatus[%d]", FN, szIni, dwStatus);
 
     const wchar_t* pszSection = m_strProduct.c_str();
+    int nAttemptsLeft = STATUS_OPEN_ATTEMPTS - 1;
+    auto write = [&](const wchar_t* pszKey, const wchar_t* pszValue) {
+        while (!WritePrivateProfileStringW(pszSection, pszKey, pszValue, szIni))
+        {
+            DWORD dwErr = GetLastError();
+            if (dwErr != ERROR_SHARING_VIOLATION || nAttemptsLeft <= 0)
+            {
+                GPTRACE(TRACE_ERROR, L"[%s] ！WritePrivateProfileString(%s)\u3000｛%s｝\u3000<%s>", FN,
+                        pszKey, GpErrText(static_cast<int>(dwErr)), szIni);
+                return;
+            }
+            nAttemptsLeft--;
+            GpSleep(STATUS_RETRY_MS);
+        }
+    };
     if (dwStatus < STATUS_FAILED_FROM)
     {
         wchar_t szTime[22];
         _i64tow_s(static_cast<__int64>(_time64(nullptr)), szTime, 22, 10);
-        WritePrivateProfileStringW(pszSection, L"CurrentVersion", m_strVersion.c_str(), szIni);
-        WritePrivateProfileStringW(pszSection, L"CurrentEntryDate", szTime, szIni);
-        WritePrivateProfileStringW(pszSection, L"UpdateStatus", L"3", szIni);
-        WritePrivateProfileStringW(pszSection, L"SupportInfo", L"", szIni);
+        write(L"CurrentVersion", m_strVersion.c_str());
+        write(L"CurrentEntryDate", szTime);
+        write(L"UpdateStatus", L"3");
+        write(L"SupportInfo", L"");
         GPTRACE(TRACE_TRACE, L"[%s] succes log ver[%s], status[%s]", FN, m_strVersion.c_str(), L"3");
     }
     else
     {
         wchar_t szInfo[512];
         GpFormatN(szInfo, L"err:[%d] module:[KVUpdate.exe]", dwStatus);
-        WritePrivateProfileStringW(pszSection, L"UpdateType", L"0", szIni);
-        WritePrivateProfileStringW(pszSection, L"UpdateStatus", L"103", szIni);
-        WritePrivateProfileStringW(pszSection, L"SupportInfo", szInfo, szIni);
+        write(L"UpdateType", L"0");
+        write(L"UpdateStatus", L"103");
+        write(L"SupportInfo", szInfo);
         GPTRACE(TRACE_TRACE, L"[%s] failed log  status[%d] info[%s]", FN, 103, szInfo);
     }
 }

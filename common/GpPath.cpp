@@ -1,6 +1,5 @@
 #include "GpPath.h"
 
-#include <shellapi.h>
 #include <wchar.h>
 
 #include "GpErrorText.h"
@@ -290,34 +289,4 @@ wchar_t* MakeStringsBuffer(const TmArray<VString>& list)
         p += n + 1; // the zero fill gives each NUL and the final one
     }
     return pBuf;
-}
-
-int ShDelete(const TmArray<VString>& list)
-{
-    // The shell would read an empty list as no list at all.
-    if (list.GetSize() <= 0 || list[0].IsEmpty())
-    {
-        GPTRACE(TRACE_WARNING, L"[%s] sel.GetSize()=%d.", L"ShDelete", list.GetSize());
-        return ERROR_NON;
-    }
-    GpHeapBlock from(MakeStringsBuffer(list));
-    if (!from)
-    {
-        DWORD dwErr = GetLastError();
-        return dwErr != 0 ? -static_cast<int>(dwErr) : -ERROR_NOT_ENOUGH_MEMORY;
-    }
-    SHFILEOPSTRUCTW op = {};
-    op.hwnd = nullptr;
-    op.wFunc = FO_DELETE;
-    op.pFrom = static_cast<const wchar_t*>(from.Get());
-    op.pTo = nullptr;
-    op.fFlags = FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
-    int rc = SHFileOperationW(&op);
-    if (rc != 0)
-    {
-        GPTRACE(TRACE_ERROR, L"[%s] ！SHFileOperation from=<%s> to=<%s>\u3000ErrorCode=0x%X.", L"ShDelete",
-                op.pFrom, L"(null)", rc);
-        return -rc;
-    }
-    return ERROR_OK;
 }

@@ -28,5 +28,10 @@ int MakeSubDir(const wchar_t* pszPath);
 wchar_t* MakeStringsBuffer(const TmArray<VString>& list);
 
 // Deletes every listed file and folder (folders with their contents) without any UI and without
-// the recycle bin. ERROR_OK, ERROR_NON for an empty list, or the shell's error code negated.
+// the recycle bin. A link (junction, symbolic link), listed or met inside a folder, is removed as a
+// link: what it points to is never entered. ERROR_OK, ERROR_NON for an empty list, or the first
+// error negated (the last error holds it). Entries after an empty one are not deleted.
 int ShDelete(const TmArray<VString>& list);
+
+// ShDelete of one file or folder.
+int GpDeleteTree(const wchar_t* pszPath);

@@ -2,37 +2,41 @@
 #include "UnsentLogChecker.h"
 
 #include "../common/GpErrorText.h"
-#include "../common/GpHandles.h"
+#include "../common/GpFolderWalk.h"
 #include "../common/GpTrace.h"
 
 int CountQvcLogFiles(const wchar_t* pszFolder)
 {
     static const wchar_t* const FN = L"CountQvcLogFiles";
-    VString strFolder(pszFolder);
-    strFolder.AppendUnlessPresent(L"\\");
-    VString strPattern = strFolder;
-    strPattern.Cat(L"*.log");
-
-    WIN32_FIND_DATAW fd;
-    GpFind find(FindFirstFileW(strPattern.c_str(), &fd));
-    if (!find)
+    // The client's folders are writable by its users: a link (to a parent, to another disk) is
+    // not followed and a deep tree is counted only to a bound, so the count always ends.
+    if (GpIsLink(GetFileAttributesW(pszFolder)))
     {
-        // A folder the client has not made yet, or one the sender just emptied, holds nothing.
-        DWORD dwErr = GetLastError();
-        if (dwErr != ERROR_FILE_NOT_FOUND && dwErr != ERROR_PATH_NOT_FOUND)
-        {
-            GPTRACE(TRACE_ERROR, L"[%s] ！FindFirstFile\u3000｛%s｝\u3000<%s>", FN,
-                    GpErrText(static_cast<int>(dwErr)), strPattern.c_str());
-        }
+        GPTRACE(TRACE_WARNING, L"[%s] ！リンクは数えません\u3000<%s>", FN, pszFolder);
         return 0;
     }
     int nCount = 0;
-    do
-    {
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            nCount += CountQvcLogFiles((strFolder + fd.cFileName).c_str());
-        else
+    GpWalkFolder(pszFolder, L"*.log", QVC_LOG_MAX_DEPTH, [&](GpWalkEvent ev, const wchar_t* psz, DWORD dw) {
+        switch (ev)
+        {
+        case GpWalkEvent::File:
             nCount++;
-    } while (FindNextFileW(find.Get(), &fd));
+            break;
+        case GpWalkEvent::Link:
+            GPTRACE(TRACE_WARNING, L"[%s] ！リンクは数えません\u3000<%s>", FN, psz);
+            break;
+        case GpWalkEvent::TooDeep:
+            GPTRACE(TRACE_WARNING, L"[%s] ！階層が深すぎます depth>%d\u3000<%s>", FN, QVC_LOG_MAX_DEPTH, psz);
+            break;
+        case GpWalkEvent::SearchFailed:
+            // A folder the client has not made yet, or one the sender just emptied, holds nothing.
+            if (dw != ERROR_FILE_NOT_FOUND && dw != ERROR_PATH_NOT_FOUND)
+                GPTRACE(TRACE_ERROR, L"[%s] ！FindFirstFile\u3000｛%s｝\u3000<%s>", FN,
+                        GpErrText(static_cast<int>(dw)), psz);
+            break;
+        case GpWalkEvent::FolderEnd:
+            break;
+        }
+    });
     return nCount;
 }

@@ -42,4 +42,7 @@ public:
 unsigned __stdcall CbfnCheck(void* pChecker);
 
 // Number of "*.log" entries in one folder, counting into sub-folders whose names match "*.log".
+// How many levels of "*.log" sub-folders are counted below a log folder; deeper ones are left out.
+constexpr int QVC_LOG_MAX_DEPTH = 32;
+
 int CountQvcLogFiles(const wchar_t* pszFolder);

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "common/GpPath.h"
+
 namespace lumotest
 {
 std::wstring BinDir()
@@ -27,7 +29,8 @@ TempDir::TempDir()
         base.pop_back();
     for (;;)
     {
-        m_path = base + L"\\lumotest_" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++counter);
+        m_path = base + L"\\lumotest_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+                 std::to_wstring(++counter);
         if (CreateDirectoryW(m_path.c_str(), nullptr))
             break;
     }
@@ -40,26 +43,14 @@ TempDir::~TempDir()
 
 void RemoveTree(const std::wstring& path)
 {
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((path + L"\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE)
+    // The product's own deleter: links are removed, never followed. A process that has just ended
+    // (a console host of the installer) can hold a folder as its current one for a moment.
+    for (int nTry = 0; nTry < 10 && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; nTry++)
     {
-        do
-        {
-            std::wstring name = fd.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            std::wstring child = path + L"\\" + name;
-            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(child);
-            else
-                DeleteFileW(child.c_str());
-        } while (FindNextFileW(h, &fd));
-        FindClose(h);
+        if (nTry > 0)
+            Sleep(100);
+        GpDeleteTree(path.c_str());
     }
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    RemoveDirectoryW(path.c_str());
 }
 
 bool FileExists(const std::wstring& path)
@@ -161,7 +152,8 @@ std::wstring Quote(const std::wstring& s)
 
 std::string ToUtf8(const std::wstring& w)
 {
-    int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    int n =
+        WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
     std::string s(static_cast<size_t>(n), '\0');
     WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
     return s;

@@ -6,6 +6,7 @@
 
 #include "BuilderText.h"
 #include "common/CHashUtil.h"
+#include "common/GpPath.h"
 #include "common/GpResult.h"
 #include "xml/CPatchXml.h"
 #include "xml/PatchDigest.h"
@@ -20,13 +21,8 @@ struct ScratchDir
     {
         if (path.empty())
             return;
-        // Double-terminated list for the shell's delete, silent and without undo.
-        std::wstring from = path.substr(0, path.size() - 1) + L'\0';
-        SHFILEOPSTRUCTW op = {};
-        op.wFunc = FO_DELETE;
-        op.pFrom = from.c_str();
-        op.fFlags = FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
-        SHFileOperationW(&op);
+        if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+            GpDeleteTree(path.substr(0, path.size() - 1).c_str());
     }
 };
 

@@ -38,6 +38,9 @@ const wchar_t USAGE[] =
     L"  /size:CMD=N         reply of N bytes instead of the requested size\n"
     L"  /delay:CMD=MS       wait MS milliseconds before answering\n"
     L"  /drop:CMD           close the connection without answering\n"
+    L"  /die:CMD            end this program (exit code 3) once such a request has been read, without\n"
+    L"                      answering: a service that dies in the middle of a call\n"
+    L"  /half:CMD           answer the first half of the reply only (a record cut short)\n"
     L"\n"
     L"Other:\n"
     L"  /instances=N        pipe instances served at once (default 4)\n"
@@ -47,7 +50,8 @@ const wchar_t USAGE[] =
     L"STC_BASECMD_SYSEXEC starts the request's command line as a new process in the requested\n"
     L"session: with this program's own token when that is the session it runs in, otherwise with a\n"
     L"copy of its token moved to that session (needs system rights).\n"
-    L"Exit codes: 0 ended as asked, 1 pipe not created (another service running?), 2 bad option.\n";
+    L"Exit codes: 0 ended as asked, 1 pipe not created (another service running?), 2 bad option,\n"
+    L"3 died on purpose (/die).\n";
 
 struct CommandBehaviour
 {
@@ -57,6 +61,8 @@ struct CommandBehaviour
     int nSize = -1; // -1: the requested size
     DWORD dwDelay = 0;
     bool bDrop = false;
+    bool bDie = false;
+    bool bHalf = false;
 };
 
 CommandBehaviour g_commands[] = {
@@ -178,6 +184,16 @@ bool Answer(const std::string& req, std::string& reply)
     size_t cbReply = hdr.cbReply <= 65536 ? hdr.cbReply : 0;
     if (pCmd != nullptr && pCmd->nSize >= 0)
         cbReply = static_cast<size_t>(pCmd->nSize);
+    if (pCmd != nullptr && pCmd->bDie)
+    {
+        GpFormat(line, 2048, L"cmd=%u req=%u -> died", hdr.wCommand, static_cast<unsigned>(req.size()));
+        Log(line);
+        if (g_hLog != INVALID_HANDLE_VALUE)
+            FlushFileBuffers(g_hLog);
+        ExitProcess(3);
+    }
+    // Half a record: the fields are filled as for the whole one, then cut.
+    size_t cbSent = pCmd != nullptr && pCmd->bHalf ? cbReply / 2 : cbReply;
     reply.assign(cbReply, '\0');
     DWORD dwStatus = pCmd ? pCmd->dwStatus : ERROR_INVALID_FUNCTION;
     std::wstring extra;
@@ -244,8 +260,9 @@ bool Answer(const std::string& req, std::string& reply)
         memcpy(&reply[4], &dwStatus, 4);
 
     bool bDrop = pCmd && pCmd->bDrop;
+    reply.resize(cbSent);
     GpFormat(line, 2048, L"cmd=%u qual=%u opt=%u req=%u reply=%u size=%u", hdr.wCommand, hdr.wQualifier,
-             hdr.bOption, static_cast<unsigned>(req.size()), hdr.cbReply, static_cast<unsigned>(cbReply));
+             hdr.bOption, static_cast<unsigned>(req.size()), hdr.cbReply, static_cast<unsigned>(cbSent));
     Log(std::wstring(line) + extra + (bDrop ? L" -> dropped" : L" -> status=" + std::to_wstring(dwStatus)));
     return !bDrop;
 }
@@ -338,7 +355,7 @@ int wmain(int argc, wchar_t** argv)
         }
         else if (a[0] == L'/' && wcschr(a, L':') != nullptr)
         {
-            // /status:CMD=N, /size:CMD=N, /delay:CMD=MS, /drop:CMD
+            // /status:CMD=N, /size:CMD=N, /delay:CMD=MS, /drop:CMD, /die:CMD, /half:CMD
             std::wstring s(a + 1);
             size_t colon = s.find(L':'), eq = s.find(L'=');
             std::wstring kind = s.substr(0, colon);
@@ -350,6 +367,10 @@ int wmain(int argc, wchar_t** argv)
             const wchar_t* num = eq == std::wstring::npos ? nullptr : a + 1 + eq + 1;
             if (kind == L"drop")
                 pCmd->bDrop = true;
+            else if (kind == L"die")
+                pCmd->bDie = true;
+            else if (kind == L"half")
+                pCmd->bHalf = true;
             else if (num == nullptr)
                 return Bad(a);
             else if (kind == L"status")
