@@ -79,7 +79,7 @@ BOOL LumoAgentApp::GetInstallDir(wchar_t* pszOut)
     int nLen = lstrlenW(szValue);
     if (nLen >= LUMO_PATH_CCH)
     {
-        GPTRACE(TRACE_ERROR, L"[%s] InstallPath too long len=%d <%s>", FN, nLen, szValue);
+        GPTRACE(TRACE_ERROR, L"[%s] ！InstallPath too long len=%d <%s>", FN, nLen, szValue);
         SetExit(10, ERROR_FILENAME_EXCED_RANGE);
         return 0;
     }
@@ -96,7 +96,7 @@ BOOL LumoAgentApp::AgentProgress()
         WNDCLASSW wc = {};
         GetClassInfoW(m_hInstance, MAKEINTRESOURCEW(0x8002), &wc); // "#32770", the dialog class
         wc.lpszClassName = L"LumoAgentAppClass";
-        RegisterClass(&wc);
+        RegisterWindowClass(&wc);
     }
 
     wchar_t szInstall[LUMO_PATH_CCH];

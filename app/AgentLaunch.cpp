@@ -132,13 +132,17 @@ int LumoAgentApp::LumoAgentAct(const wchar_t* pszCmdLine)
     GPTRACE(TRACE_DEBUG, L"[%s] LumoAgent 終了を検知: %s", FN, szText);
     event.Reset();
     pipe.Reset();
-    return ParseExitString(szText);
+    return ParseExitString(szText, cbRead);
 }
 
-int LumoAgentApp::ParseExitString(const wchar_t* pszText)
+int LumoAgentApp::ParseExitString(const wchar_t* pszText, DWORD cbText)
 {
     static const wchar_t* const FN = L"LumoAgentApp::LumoAgentAct";
-    if (wcscmp(pszText, L"SUCCESS") == 0)
+    // Success is exactly what was read: a zero character inside the report must not hide
+    // what follows it.
+    static const wchar_t SUCCESS[] = L"SUCCESS";
+    constexpr DWORD SUCCESS_CB = (ARRAYSIZE(SUCCESS) - 1) * sizeof(wchar_t);
+    if (cbText == SUCCESS_CB && wmemcmp(pszText, SUCCESS, ARRAYSIZE(SUCCESS) - 1) == 0)
     {
         GPTRACE(TRACE_DEBUG, L"[%s] LumoAgent 正常終了", FN);
         return 0;
@@ -166,7 +170,7 @@ int LumoAgentApp::ParseExitString(const wchar_t* pszText)
     {
         if (nExitCode == 0)
         {
-            GPTRACE(TRACE_ERROR, L"[%s] /ExitCode= Parse Error string[%s] trim[%c]", FN, szCode, L' ');
+            GPTRACE(TRACE_ERROR, L"[%s] ！失敗の報告に終了コード 0\u3000string[%s]", FN, szCode);
         }
         SetExit(10, 1);
         return 1;

@@ -158,7 +158,15 @@ int GpTrace(const wchar_t* pszSource, unsigned int nLine, int nLevel, const wcha
         pRec->dwSequence = dwSequence;
 
         if (nLevel <= s.nPipeLevel)
-            GpTraceSendPipe(*pRec);
+        {
+            // A busy listener is waited out without the lock: another thread's trace waits
+            // for one record at most, never for the retries. The path may change meanwhile.
+            wchar_t szPipe[ARRAYSIZE(g_gpTraceProcess.szPipePath)];
+            CopyCut(szPipe, ARRAYSIZE(szPipe), g_gpTraceProcess.szPipePath);
+            LeaveCriticalSection(&lock);
+            GpTraceSendPipe(szPipe, *pRec);
+            EnterCriticalSection(&lock);
+        }
         if (nLevel <= s.nFileLevel)
             GpTraceWriteFile(*pRec);
         bEmitted = true;

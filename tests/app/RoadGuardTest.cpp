@@ -396,5 +396,5 @@ INSTANTIATE_TEST_SUITE_P(
                       L"/p=x.zip " + std::wstring(300, L'y'),
                       2,
                       87,
-                      L" /PatchPath Parse Error"}),
+                      L" ！/PatchPath Parse Error 長すぎます len=306"}),
     [](const ::testing::TestParamInfo<DiscoveryCase>& info) { return std::string(info.param.name); });
