@@ -1,9 +1,11 @@
 // QvsDebugListener: watches the updater's debug pipe and prints each record as one line.
 //   QvsDebugListener.exe [/pipe=NAME] [/out=FILE] [/seconds=N]
 // NAME defaults to QVS-Debug; FILE receives the same lines (UTF-8); N ends the listener after
-// N seconds (default: until it is stopped).
+// N seconds (default: until it is stopped). Says "listening on <pipe>" on stderr once records
+// can arrive.
 #include <windows.h>
 
+#include <cstdio>
 #include <cwchar>
 #include <mutex>
 #include <string>
@@ -15,7 +17,8 @@ namespace
 {
 std::string ToUtf8(const std::wstring& w)
 {
-    int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    int n =
+        WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
     std::string s(static_cast<size_t>(n), '\0');
     WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
     return s;
@@ -41,7 +44,8 @@ int wmain(int argc, wchar_t** argv)
     HANDLE hFile = INVALID_HANDLE_VALUE;
     if (out != nullptr)
     {
-        hFile = CreateFileW(out, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        hFile = CreateFileW(out, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
         if (hFile == INVALID_HANDLE_VALUE)
         {
             fwprintf(stderr, L"cannot create %ls (%lu)\n", out, GetLastError());
@@ -51,7 +55,8 @@ int wmain(int argc, wchar_t** argv)
 
     std::mutex lock;
     DebugPipeServer server;
-    bool started = server.Start(pipe ? pipe : L"QVS-Debug", 4, [&](const std::wstring& text) {
+    const wchar_t* name = pipe ? pipe : L"QVS-Debug";
+    bool started = server.Start(name, 4, [&](const std::wstring& text) {
         DebugRecord rec;
         std::string line = ToUtf8(ParseDebugRecord(text, rec) ? FormatDebugRecord(rec) : text) + "\n";
         std::lock_guard<std::mutex> guard(lock);
@@ -65,6 +70,8 @@ int wmain(int argc, wchar_t** argv)
         fwprintf(stderr, L"cannot create the pipe (%lu)\n", GetLastError());
         return 1;
     }
+    fwprintf(stderr, L"listening on \\\\.\\pipe\\%ls\n", name);
+    fflush(stderr); // a file or pipe gets the line now, not when the listener ends
     Sleep(seconds ? static_cast<DWORD>(_wtoi(seconds)) * 1000 : INFINITE);
     server.Stop();
     if (hFile != INVALID_HANDLE_VALUE)
