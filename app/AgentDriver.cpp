@@ -5,6 +5,7 @@
 #include <wchar.h>
 
 #include "../common/GpErrorText.h"
+#include "common/ClientContract.h"
 #include "../common/GpHandles.h"
 #include "../common/GpPath.h"
 #include "../common/GpResult.h"
@@ -15,10 +16,6 @@
 
 namespace
 {
-const wchar_t UNINSTALL_KEY[] = L"software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-const wchar_t PRODUCT_KEY_32[] = L"{3B7E1C42-9A5D-4F60-8C21-7D4E5A9B0C13}";
-const wchar_t PRODUCT_KEY_64[] = L"{A4C2E8F1-6B3D-4E97-B5A0-2F8C7D1E6B54}";
-
 // The shell deletes the folder with its contents, without any dialog.
 int DeleteFolderTree(const wchar_t* pszFolder)
 {
@@ -33,10 +30,10 @@ BOOL LumoAgentApp::GetInstallDir(wchar_t* pszOut)
     static const wchar_t* const FN = L"LumoAgentApp::GetInstallDir";
     // A failed open here makes the product-key opens below fail in turn.
     GpRegKey uninstall;
-    RegOpenKeyExW(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, 0, KEY_READ, uninstall.Put());
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, CLIENT_UNINSTALL_KEY, 0, KEY_READ, uninstall.Put());
 
     GpRegKey product;
-    LONG rc = RegOpenKeyExW(uninstall.Get(), PRODUCT_KEY_32, 0, KEY_READ, product.Put());
+    LONG rc = RegOpenKeyExW(uninstall.Get(), CLIENT_PRODUCT_KEY_32, 0, KEY_READ, product.Put());
     if (rc == ERROR_SUCCESS)
     {
         GPTRACE(TRACE_TRACE, L"[%s] 32bit mode.", FN);
@@ -44,7 +41,7 @@ BOOL LumoAgentApp::GetInstallDir(wchar_t* pszOut)
     else
     {
         GPTRACE(TRACE_WARNING, L"[%s] RegOpenKeyEx(32bit) Err[%s]", FN, GpErrText(static_cast<int>(rc)));
-        rc = RegOpenKeyExW(uninstall.Get(), PRODUCT_KEY_64, 0, KEY_READ, product.Put());
+        rc = RegOpenKeyExW(uninstall.Get(), CLIENT_PRODUCT_KEY_64, 0, KEY_READ, product.Put());
         if (rc != ERROR_SUCCESS)
         {
             GPTRACE(TRACE_WARNING, L"[%s] RegOpenKeyEx(64bit) Err[%s]", FN, GpErrText(static_cast<int>(rc)));
@@ -57,7 +54,7 @@ BOOL LumoAgentApp::GetInstallDir(wchar_t* pszOut)
     // 522 bytes are offered; the spare zeroes behind them terminate a value stored without one.
     wchar_t szValue[LUMO_PATH_CCH + 4] = {};
     DWORD cbValue = (LUMO_PATH_CCH + 1) * sizeof(wchar_t);
-    rc = RegQueryValueExW(product.Get(), L"InstallLocation", nullptr, nullptr,
+    rc = RegQueryValueExW(product.Get(), CLIENT_INSTALL_LOCATION, nullptr, nullptr,
                           reinterpret_cast<BYTE*>(szValue), &cbValue);
     product.Reset();
     uninstall.Reset();

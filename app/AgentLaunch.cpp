@@ -5,6 +5,7 @@
 #include <wchar.h>
 
 #include "../common/GpErrorText.h"
+#include "common/ClientContract.h"
 #include "../common/GpFormat.h"
 #include "../common/GpHandles.h"
 #include "../common/GpResult.h"
@@ -14,8 +15,6 @@
 
 namespace
 {
-const wchar_t RESULT_PIPE[] = L"\\\\.\\pipe\\nlxKVUpdate";
-const wchar_t RESULT_EVENT[] = L"nlxKVUpdateEvt";
 constexpr DWORD RESULT_PIPE_BUFFER = 520;
 constexpr DWORD REPORT_READ_CB = 512;
 constexpr int REPORT_CCH = REPORT_READ_CB / sizeof(wchar_t);
@@ -44,7 +43,7 @@ int LumoAgentApp::LumoAgentAct(const wchar_t* pszCmdLine)
         return nErr;
     }
 
-    GpFile pipe(CreateNamedPipeW(RESULT_PIPE, PIPE_ACCESS_DUPLEX, 0, 2, RESULT_PIPE_BUFFER,
+    GpFile pipe(CreateNamedPipeW(RESULT_PIPE_NAME, PIPE_ACCESS_DUPLEX, 0, 2, RESULT_PIPE_BUFFER,
                                  RESULT_PIPE_BUFFER, NMPWAIT_WAIT_FOREVER, nullptr));
     if (!pipe)
     {
@@ -53,7 +52,7 @@ int LumoAgentApp::LumoAgentAct(const wchar_t* pszCmdLine)
         SetExit(10, nErr);
         return nErr;
     }
-    GpKernelHandle event(CreateEventW(nullptr, FALSE, FALSE, RESULT_EVENT));
+    GpKernelHandle event(CreateEventW(nullptr, FALSE, FALSE, RESULT_EVENT_NAME));
     if (!event)
     {
         int nErr = Failure(GetLastError());
@@ -185,7 +184,7 @@ void LumoAgentApp::WriteExitString()
 {
     static const wchar_t* const FN = L"LumoAgentApp::ExitInstance";
     GpFile pipe(
-        CreateFileW(RESULT_PIPE, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        CreateFileW(RESULT_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!pipe)
     {
         GPTRACE(TRACE_ERROR, L"[%s] pipe open error[%s]", FN, GpErrText(-1));
@@ -203,7 +202,7 @@ void LumoAgentApp::WriteExitString()
         // The agent's end is closed before the event wakes the tool.
         pipe.Reset();
     }
-    GpKernelHandle event(OpenEventW(EVENT_ALL_ACCESS, FALSE, RESULT_EVENT));
+    GpKernelHandle event(OpenEventW(EVENT_ALL_ACCESS, FALSE, RESULT_EVENT_NAME));
     if (event)
         SetEvent(event.Get());
     else

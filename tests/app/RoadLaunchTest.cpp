@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/LumoAgentApp.h"
+#include "common/ClientContract.h"
 #include "common/GpHandles.h"
 #include "common/GpSeams.h"
 #include "tests/e2e/ServiceSimRunner.h"
@@ -16,9 +17,6 @@ using namespace lumotest;
 
 namespace
 {
-const wchar_t RESULT_PIPE[] = L"\\\\.\\pipe\\nlxKVUpdate";
-const wchar_t RESULT_EVENT[] = L"nlxKVUpdateEvt";
-
 // Plays the agent from inside the tool's first wait: reports with the given outcome pair.
 void AgentReportsOnFirstWait(int nExitCode, int nExtInfo)
 {
@@ -193,7 +191,7 @@ TEST(AgentLaunch, GivesUpAfterSixHundredWaitsWithExitCodeTen)
     for (DWORD ms : waits)
         ASSERT_EQ(1000u, ms);
     // The channel is closed again: a new tool can create it.
-    GpFile pipe(CreateNamedPipeW(RESULT_PIPE, PIPE_ACCESS_DUPLEX, 0, 1, 520, 520, 0, nullptr));
+    GpFile pipe(CreateNamedPipeW(RESULT_PIPE_NAME, PIPE_ACCESS_DUPLEX, 0, 1, 520, 520, 0, nullptr));
     EXPECT_TRUE(pipe.IsValid());
 }
 
@@ -227,7 +225,7 @@ TEST(AgentLaunch, AgentWithoutChannelStillRaisesTheEvent)
     EXPECT_TRUE(capture.WaitFor(L"[LumoAgentApp::ExitInstance] pipe open error["));
     EXPECT_TRUE(capture.WaitFor(L"[LumoAgentApp::ExitInstance] event open error["));
 
-    GpKernelHandle event(CreateEventW(nullptr, FALSE, FALSE, RESULT_EVENT));
+    GpKernelHandle event(CreateEventW(nullptr, FALSE, FALSE, RESULT_EVENT_NAME));
     agent.WriteExitString(); // event only
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event.Get(), 0));
 }

@@ -8,6 +8,7 @@
 #include "common/CHashUtil.h"
 #include "common/GpResult.h"
 #include "xml/CPatchXml.h"
+#include "xml/ComPtr.h"
 #include "xml/PatchDigest.h"
 #include "zip/ZLibExpand.h"
 
@@ -51,15 +52,6 @@ bool DigestBytes(const std::wstring& text, BYTE (&out)[PATCH_DIGEST_BUFFER_BYTES
     return false;
 }
 
-struct ComScope
-{
-    HRESULT hr = CoInitialize(nullptr);
-    ~ComScope()
-    {
-        if (SUCCEEDED(hr))
-            CoUninitialize();
-    }
-};
 } // namespace
 
 bool VerifyPatch(const std::wstring& patchPath)
@@ -78,8 +70,8 @@ bool VerifyPatch(const std::wstring& patchPath)
     if (rc != ERROR_OK)
         return Verdict(false, L"the patch archive cannot be expanded (" + std::to_wstring(rc) + L")");
 
-    ComScope com;
-    if (FAILED(com.hr))
+    GpComApartment com;
+    if (!com.Entered())
         return Verdict(false, L"COM cannot be initialised");
     PatchProductInfo product;
     PatchFileInfo file;
