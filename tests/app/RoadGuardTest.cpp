@@ -13,6 +13,7 @@
 #include "common/GpEvent.h"
 #include "common/GpMutex.h"
 #include "common/GpResult.h"
+#include "common/ServiceProtocol.h"
 #include "tests/support/TestUtil.h"
 #include "tests/support/TraceCapture.h"
 
@@ -46,7 +47,7 @@ class StalledService
 public:
     StalledService()
     {
-        m_hPipe = CreateNamedPipeW(L"\\\\.\\pipe\\QvDlp_SvrTransComm", PIPE_ACCESS_DUPLEX,
+        m_hPipe = CreateNamedPipeW(SERVICE_PIPE_NAME, PIPE_ACCESS_DUPLEX,
                                    PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096, 4096, 0,
                                    nullptr);
         m_hRelease = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -66,8 +67,8 @@ public:
         if (WaitForSingleObject(m_hConnected, 0) != WAIT_OBJECT_0)
         {
             // Nobody came: connect once ourselves so that the thread ends.
-            HANDLE h = CreateFileW(L"\\\\.\\pipe\\QvDlp_SvrTransComm", GENERIC_READ | GENERIC_WRITE, 0,
-                                   nullptr, OPEN_EXISTING, 0, nullptr);
+            HANDLE h = CreateFileW(SERVICE_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                   0, nullptr);
             if (h != INVALID_HANDLE_VALUE)
                 CloseHandle(h);
         }
