@@ -6,6 +6,7 @@
 
 #include "../common/GpErrorText.h"
 #include "../common/GpFolderWalk.h"
+#include "common/ClientContract.h"
 #include "../common/GpHandles.h"
 #include "../common/GpPath.h"
 #include "../common/GpResult.h"
@@ -16,9 +17,6 @@
 
 namespace
 {
-const wchar_t UNINSTALL_KEY[] = L"software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-const wchar_t PRODUCT_KEY_32[] = L"{3B7E1C42-9A5D-4F60-8C21-7D4E5A9B0C13}";
-const wchar_t PRODUCT_KEY_64[] = L"{A4C2E8F1-6B3D-4E97-B5A0-2F8C7D1E6B54}";
 } // namespace
 
 BOOL LumoAgentApp::GetInstallDir(wchar_t* pszOut)
@@ -26,10 +24,10 @@ BOOL LumoAgentApp::GetInstallDir(wchar_t* pszOut)
     static const wchar_t* const FN = L"LumoAgentApp::GetInstallDir";
     // A failed open here makes the product-key opens below fail in turn.
     GpRegKey uninstall;
-    RegOpenKeyExW(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, 0, KEY_READ, uninstall.Put());
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, CLIENT_UNINSTALL_KEY, 0, KEY_READ, uninstall.Put());
 
     GpRegKey product;
-    LONG rc = RegOpenKeyExW(uninstall.Get(), PRODUCT_KEY_32, 0, KEY_READ, product.Put());
+    LONG rc = RegOpenKeyExW(uninstall.Get(), CLIENT_PRODUCT_KEY_32, 0, KEY_READ, product.Put());
     if (rc == ERROR_SUCCESS)
     {
         GPTRACE(TRACE_TRACE, L"[%s] 32bit mode.", FN);
@@ -37,7 +35,7 @@ BOOL LumoAgentApp::GetInstallDir(wchar_t* pszOut)
     else
     {
         GPTRACE(TRACE_WARNING, L"[%s] RegOpenKeyEx(32bit) Err[%s]", FN, GpErrText(static_cast<int>(rc)));
-        rc = RegOpenKeyExW(uninstall.Get(), PRODUCT_KEY_64, 0, KEY_READ, product.Put());
+        rc = RegOpenKeyExW(uninstall.Get(), CLIENT_PRODUCT_KEY_64, 0, KEY_READ, product.Put());
         if (rc != ERROR_SUCCESS)
         {
             GPTRACE(TRACE_WARNING, L"[%s] RegOpenKeyEx(64bit) Err[%s]", FN, GpErrText(static_cast<int>(rc)));
@@ -50,7 +48,7 @@ BOOL LumoAgentApp::GetInstallDir(wchar_t* pszOut)
     // 522 bytes are offered; the spare zeroes behind them terminate a value stored without one.
     wchar_t szValue[LUMO_PATH_CCH + 4] = {};
     DWORD cbValue = (LUMO_PATH_CCH + 1) * sizeof(wchar_t);
-    rc = RegQueryValueExW(product.Get(), L"InstallLocation", nullptr, nullptr,
+    rc = RegQueryValueExW(product.Get(), CLIENT_INSTALL_LOCATION, nullptr, nullptr,
                           reinterpret_cast<BYTE*>(szValue), &cbValue);
     product.Reset();
     uninstall.Reset();
@@ -72,7 +70,7 @@ BOOL LumoAgentApp::GetInstallDir(wchar_t* pszOut)
     int nLen = lstrlenW(szValue);
     if (nLen >= LUMO_PATH_CCH)
     {
-        GPTRACE(TRACE_ERROR, L"[%s] InstallPath too long len=%d <%s>", FN, nLen, szValue);
+        GPTRACE(TRACE_ERROR, L"[%s] ！InstallPath too long len=%d <%s>", FN, nLen, szValue);
         SetExit(10, ERROR_FILENAME_EXCED_RANGE);
         return 0;
     }
@@ -89,7 +87,7 @@ BOOL LumoAgentApp::AgentProgress()
         WNDCLASSW wc = {};
         GetClassInfoW(m_hInstance, MAKEINTRESOURCEW(0x8002), &wc); // "#32770", the dialog class
         wc.lpszClassName = L"LumoAgentAppClass";
-        RegisterClass(&wc);
+        RegisterWindowClass(&wc);
     }
 
     wchar_t szInstall[LUMO_PATH_CCH];

@@ -5,6 +5,7 @@
 #include <wchar.h>
 
 #include "../common/GpErrorText.h"
+#include "common/ClientContract.h"
 #include "../common/GpFormat.h"
 #include "../common/GpHandles.h"
 #include "../common/GpResult.h"
@@ -14,8 +15,6 @@
 
 namespace
 {
-const wchar_t RESULT_PIPE[] = L"\\\\.\\pipe\\nlxKVUpdate";
-const wchar_t RESULT_EVENT[] = L"nlxKVUpdateEvt";
 constexpr DWORD RESULT_PIPE_BUFFER = 520;
 constexpr DWORD REPORT_READ_CB = 512;
 constexpr int REPORT_CCH = REPORT_READ_CB / sizeof(wchar_t);
@@ -44,7 +43,7 @@ int LumoAgentApp::LumoAgentAct(const wchar_t* pszCmdLine)
         return nErr;
     }
 
-    GpFile pipe(CreateNamedPipeW(RESULT_PIPE, PIPE_ACCESS_DUPLEX, 0, 2, RESULT_PIPE_BUFFER,
+    GpFile pipe(CreateNamedPipeW(RESULT_PIPE_NAME, PIPE_ACCESS_DUPLEX, 0, 2, RESULT_PIPE_BUFFER,
                                  RESULT_PIPE_BUFFER, NMPWAIT_WAIT_FOREVER, nullptr));
     if (!pipe)
     {
@@ -53,7 +52,7 @@ int LumoAgentApp::LumoAgentAct(const wchar_t* pszCmdLine)
         SetExit(10, nErr);
         return nErr;
     }
-    GpKernelHandle event(CreateEventW(nullptr, FALSE, FALSE, RESULT_EVENT));
+    GpKernelHandle event(CreateEventW(nullptr, FALSE, FALSE, RESULT_EVENT_NAME));
     if (!event)
     {
         int nErr = Failure(GetLastError());
@@ -132,13 +131,17 @@ int LumoAgentApp::LumoAgentAct(const wchar_t* pszCmdLine)
     GPTRACE(TRACE_DEBUG, L"[%s] LumoAgent 終了を検知: %s", FN, szText);
     event.Reset();
     pipe.Reset();
-    return ParseExitString(szText);
+    return ParseExitString(szText, cbRead);
 }
 
-int LumoAgentApp::ParseExitString(const wchar_t* pszText)
+int LumoAgentApp::ParseExitString(const wchar_t* pszText, DWORD cbText)
 {
     static const wchar_t* const FN = L"LumoAgentApp::LumoAgentAct";
-    if (wcscmp(pszText, L"SUCCESS") == 0)
+    // Success is exactly what was read: a zero character inside the report must not hide
+    // what follows it.
+    static const wchar_t SUCCESS[] = L"SUCCESS";
+    constexpr DWORD SUCCESS_CB = (ARRAYSIZE(SUCCESS) - 1) * sizeof(wchar_t);
+    if (cbText == SUCCESS_CB && wmemcmp(pszText, SUCCESS, ARRAYSIZE(SUCCESS) - 1) == 0)
     {
         GPTRACE(TRACE_DEBUG, L"[%s] LumoAgent 正常終了", FN);
         return 0;
@@ -166,7 +169,7 @@ int LumoAgentApp::ParseExitString(const wchar_t* pszText)
     {
         if (nExitCode == 0)
         {
-            GPTRACE(TRACE_ERROR, L"[%s] /ExitCode= Parse Error string[%s] trim[%c]", FN, szCode, L' ');
+            GPTRACE(TRACE_ERROR, L"[%s] ！失敗の報告に終了コード 0\u3000string[%s]", FN, szCode);
         }
         SetExit(10, 1);
         return 1;
@@ -181,7 +184,7 @@ void LumoAgentApp::WriteExitString()
 {
     static const wchar_t* const FN = L"LumoAgentApp::ExitInstance";
     GpFile pipe(
-        CreateFileW(RESULT_PIPE, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        CreateFileW(RESULT_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!pipe)
     {
         GPTRACE(TRACE_ERROR, L"[%s] pipe open error[%s]", FN, GpErrText(-1));
@@ -199,7 +202,7 @@ void LumoAgentApp::WriteExitString()
         // The agent's end is closed before the event wakes the tool.
         pipe.Reset();
     }
-    GpKernelHandle event(OpenEventW(EVENT_ALL_ACCESS, FALSE, RESULT_EVENT));
+    GpKernelHandle event(OpenEventW(EVENT_ALL_ACCESS, FALSE, RESULT_EVENT_NAME));
     if (event)
         SetEvent(event.Get());
     else

@@ -3,6 +3,7 @@
 #include "LumoAgentApp.h"
 
 #include "../common/GpErrorText.h"
+#include "common/ClientContract.h"
 #include "../common/GpResult.h"
 #include "../common/GpSeams.h"
 #include "../common/GpTrace.h"
@@ -10,7 +11,6 @@
 
 namespace
 {
-constexpr UINT RX_MSG_TOOL_UPDATE = WM_APP + 11;
 constexpr DWORD LOGIN_STATUS_LOGGED_OUT = 1;
 constexpr DWORD LOGIN_STATUS_LOGGED_OUT_ALT = 0x80;
 
@@ -102,7 +102,7 @@ BOOL LumoAgentApp::NLXLogout()
     }
 
     SetLastError(0); // a stale error must not be reported as the search's
-    HWND hWnd = FindWindowW(L"RXMainAppClass", nullptr);
+    HWND hWnd = FindWindowW(RX_MAIN_WINDOW_CLASS, nullptr);
     if (hWnd == nullptr)
     {
         DWORD dwErr = GetLastError();

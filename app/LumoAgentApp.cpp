@@ -4,10 +4,11 @@
 #include <wchar.h>
 
 #include "../common/GpSeams.h"
+#include "common/ClientContract.h"
 #include "../common/GpTrace.h"
 #include "ExitCodeText.h"
 
-const wchar_t* const LumoAgentApp::CAPTION = L"Quovera Client アップデートツール";
+const wchar_t* const LumoAgentApp::CAPTION = LUMO_CAPTION;
 
 LumoAgentApp::LumoAgentApp() = default;
 LumoAgentApp::~LumoAgentApp() = default;

@@ -51,8 +51,9 @@ public:
     BOOL IsUpdateConfirm();
     // 0 when the agent reported success; otherwise the outcome pair is stored.
     int LumoAgentAct(const wchar_t* pszCmdLine);
-    // The agent's exit string as the tool reads it: 0 for success, else as LumoAgentAct.
-    int ParseExitString(const wchar_t* pszText);
+    // The agent's exit string as the tool read it (terminated; cbText bytes were read): 0 for
+    // success, else as LumoAgentAct.
+    int ParseExitString(const wchar_t* pszText, DWORD cbText);
     // Agent side of the result channel, from the exit hook.
     void WriteExitString();
 

@@ -33,7 +33,7 @@ BOOL LumoAgentApp::GetPatchPath()
         size_t cchRest = wcslen(pszValue);
         if (cchRest >= LUMO_PATH_CCH)
         {
-            GPTRACE(TRACE_ERROR, L"[%s] /PatchPath Parse Error 長すぎます len=%d", FN,
+            GPTRACE(TRACE_ERROR, L"[%s] ！/PatchPath Parse Error 長すぎます len=%d", FN,
                     static_cast<int>(cchRest));
             SetExit(2, ERROR_INVALID_PARAMETER);
             return 0;
@@ -52,7 +52,8 @@ BOOL LumoAgentApp::GetPatchPath()
             return 0;
         }
 
-        wmemcpy(m_szPatchPath, szWork, LUMO_PATH_CCH);
+        // Only the value and its terminator: the rest of the work buffer was never written.
+        wmemcpy(m_szPatchPath, szWork, wcslen(szWork) + 1);
         GPTRACE(TRACE_TRACE, L"[%s] /PatchPath Param [%s]", FN, m_szPatchPath);
         GpFind find(FindFirstFileW(m_szPatchPath, &fd));
         if (!find)

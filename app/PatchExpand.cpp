@@ -170,7 +170,7 @@ BOOL LumoAgentApp::PatchInfoCheck(const wchar_t* pszInner, const PatchFileInfo& 
     if (nAt == PATCH_DIGEST_TOO_LONG)
     {
         // The buffer takes 100 digits; a longer text cannot be a digest of ours.
-        GPTRACE(TRACE_ERROR, L"[%s]  hash変換エラー！\u3000桁数超過 len=%d\u3000from <%s>.", FN,
+        GPTRACE(TRACE_ERROR, L"[%s] ！hash変換エラー\u3000桁数超過 len=%d\u3000from <%s>.", FN,
                 info.Digest.GetLength(), pszDigest);
         return FALSE;
     }

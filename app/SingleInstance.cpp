@@ -57,7 +57,7 @@ BOOL LumoAgentApp::IsDuplicate()
     }
     else
     {
-        BOOL bSet = event.m_hEvent != nullptr && SetEvent(event.m_hEvent);
+        BOOL bSet = event.m_hEvent && SetEvent(event.m_hEvent.Get());
         GPTRACE(TRACE_TRACE, L"[%s] sig-raise rc=%d.", FN, bSet ? 1 : 0);
     }
     event.Close();

@@ -1,6 +1,8 @@
 # Project-wide settings for our own targets (dependencies are built without them).
 
 set(LUMO_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix CACHE PATH "Private Wine prefix of this build")
+# The Wine loader from PATH first, then Debian's own folder (as scripts/wine-find.sh).
+find_program(LUMO_WINE NAMES wine64 wine NAMES_PER_DIR PATHS /usr/lib/wine REQUIRED)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/wine-run.sh.in ${CMAKE_BINARY_DIR}/wine-run.sh
                FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ
                                 WORLD_EXECUTE @ONLY)

@@ -5,6 +5,7 @@
 #include <wchar.h>
 
 #include "GpFormat.h"
+#include "GpHandles.h"
 #include "GpResult.h"
 
 wchar_t* GpErrorText(wchar_t* pBuf, int nCode)
@@ -27,21 +28,31 @@ wchar_t* GpErrorText(wchar_t* pBuf, int nCode)
         GpFormat(pBuf, GP_ERRTEXT_CCH, L"ERROR_NON");
         return pBuf;
     }
-    wchar_t* pszSys = nullptr;
+    wchar_t szSys[GP_ERRTEXT_CCH];
+    if (!GpSystemMessage(dwCode, szSys, GP_ERRTEXT_CCH))
+        GpFormat(pBuf, GP_ERRTEXT_CCH, L"？？？ (%u:0x%08X)", dwCode, dwCode);
+    else
+        GpFormat(pBuf, GP_ERRTEXT_CCH, L"%s (%u:0x%08X)", szSys, dwCode, dwCode);
+    return pBuf;
+}
+
+bool GpSystemMessage(DWORD dwCode, wchar_t* pBuf, size_t cchBuf)
+{
+    if (pBuf == nullptr || cchBuf == 0)
+        return false;
+    // The system sizes the text itself: a fixed buffer would fail for a long one.
+    GpLocalBlock text;
     DWORD cch = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                    FORMAT_MESSAGE_IGNORE_INSERTS,
                                nullptr, dwCode, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                               reinterpret_cast<wchar_t*>(&pszSys), 0, nullptr);
+                               reinterpret_cast<wchar_t*>(text.Put()), 0, nullptr);
+    wchar_t* pszSys = static_cast<wchar_t*>(text.Get());
     if (cch == 0 || pszSys == nullptr)
-    {
-        GpFormat(pBuf, GP_ERRTEXT_CCH, L"？？？ (%u:0x%08X)", dwCode, dwCode);
-        return pBuf;
-    }
+        return false;
     if (cch > 2 && pszSys[cch - 2] == L'\r' && pszSys[cch - 1] == L'\n')
         pszSys[cch - 2] = L'\0';
-    GpFormat(pBuf, GP_ERRTEXT_CCH, L"%s (%u:0x%08X)", pszSys, dwCode, dwCode);
-    LocalFree(pszSys);
-    return pBuf;
+    GpFormat(pBuf, cchBuf, L"%s", pszSys);
+    return true;
 }
 
 wchar_t* GpCrtErrorText(int nErrNo)

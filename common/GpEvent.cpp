@@ -1,47 +1,30 @@
 #include "GpEvent.h"
 
 #include "GpErrorText.h"
+#include "GpNamedObject.h"
 #include "GpResult.h"
 #include "GpTrace.h"
-#include "VString.h"
-
-GpEvent::~GpEvent()
-{
-    Close();
-}
 
 void GpEvent::Close()
 {
-    if (m_hEvent != nullptr)
-        CloseHandle(m_hEvent);
-    m_hEvent = nullptr;
+    m_hEvent.Reset();
     m_dwLastError = 0;
 }
 
 int GpEvent::Open(const wchar_t* pszName)
 {
     static const wchar_t* const FN = L"GpEvent::Open";
-    if (m_hEvent != nullptr)
-    {
-        m_dwLastError = ERROR_BUSY;
-        GPTRACE(TRACE_WARNING, L"[%s] 既に作成済みです。\u3000m_hEvent=0x%p, lpName=<%s>.", FN, m_hEvent,
-                pszName);
-        SetLastError(m_dwLastError);
+    if (GpNamedObject::RefuseSecond(m_hEvent, m_dwLastError, FN, L"m_hEvent", pszName))
         return 0;
-    }
 
-    VString strName(L"Global\\");
-    strName.Cat(pszName);
-    strName.Cat(L".Event");
-
-    m_hEvent = OpenEventW(EVENT_ALL_ACCESS, TRUE, strName.c_str());
+    VString strName = GpNamedObject::GlobalName(pszName, L".Event");
+    m_hEvent.Reset(OpenEventW(EVENT_ALL_ACCESS, TRUE, strName.c_str()));
     m_dwLastError = GetLastError();
-    if (m_hEvent == nullptr)
+    if (!m_hEvent)
     {
         GPTRACE(TRACE_ERROR, L"[%s] ！OpenEvent(%s)\u3000｛%s｝", FN, pszName,
                 GpErrText(static_cast<int>(m_dwLastError)));
-        SetLastError(m_dwLastError);
-        return -147;
+        return GpNamedObject::Failed(m_dwLastError, m_dwLastError, -147);
     }
     return ERROR_OK;
 }

@@ -1,12 +1,14 @@
 #pragma once
 #include <windows.h>
 
+#include "GpHandles.h"
+
 // Opens a machine-wide named event ("Global\<name>.Event") that another process has created.
 class GpEvent
 {
 public:
     GpEvent() = default;
-    virtual ~GpEvent();
+    virtual ~GpEvent() = default;
     GpEvent(const GpEvent&) = delete;
     GpEvent& operator=(const GpEvent&) = delete;
 
@@ -14,6 +16,6 @@ public:
     int Open(const wchar_t* pszName);
     void Close();
 
-    HANDLE m_hEvent = nullptr;
+    GpKernelHandle m_hEvent;
     DWORD m_dwLastError = 0;
 };

@@ -80,9 +80,51 @@ struct GpHeapTraits
     static Type Invalid() { return nullptr; }
     static void Close(Type p) { HeapFree(GetProcessHeap(), 0, p); }
 };
+struct GpLocalTraits // blocks the system allocates for the caller (FormatMessage)
+{
+    using Type = HLOCAL;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type p) { LocalFree(p); }
+};
 
 using GpFile = GpUniqueHandle<GpFileTraits>;
 using GpKernelHandle = GpUniqueHandle<GpKernelTraits>;
 using GpFind = GpUniqueHandle<GpFindTraits>;
 using GpRegKey = GpUniqueHandle<GpRegKeyTraits>;
+struct GpGdiTraits // bitmaps, brushes
+{
+    using Type = HGDIOBJ;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { DeleteObject(h); }
+};
+struct GpMemoryDCTraits // CreateCompatibleDC
+{
+    using Type = HDC;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { DeleteDC(h); }
+};
+
 using GpHeapBlock = GpUniqueHandle<GpHeapTraits>;
+using GpLocalBlock = GpUniqueHandle<GpLocalTraits>;
+using GpGdiObject = GpUniqueHandle<GpGdiTraits>;
+using GpMemoryDC = GpUniqueHandle<GpMemoryDCTraits>;
+
+// A window's (or, for null, the screen's) device context, given back to the window at the end.
+class GpWindowDC
+{
+public:
+    explicit GpWindowDC(HWND hWnd) : m_hWnd(hWnd), m_hDC(GetDC(hWnd)) {}
+    ~GpWindowDC()
+    {
+        if (m_hDC != nullptr)
+            ReleaseDC(m_hWnd, m_hDC);
+    }
+    GpWindowDC(const GpWindowDC&) = delete;
+    GpWindowDC& operator=(const GpWindowDC&) = delete;
+    HDC Get() const { return m_hDC; }
+    explicit operator bool() const { return m_hDC != nullptr; }
+
+private:
+    HWND m_hWnd;
+    HDC m_hDC;
+};

@@ -1,13 +1,15 @@
 #pragma once
 #include <windows.h>
 
+#include "GpHandles.h"
+
 // A machine-wide named mutex ("Global\<name>.Mutex") that every account may open. It is never
 // acquired: its existence is the signal, for as long as some wrapper holds a handle to it.
 class GpMutex
 {
 public:
     GpMutex() = default;
-    virtual ~GpMutex();
+    virtual ~GpMutex() = default;
     GpMutex(const GpMutex&) = delete;
     GpMutex& operator=(const GpMutex&) = delete;
 
@@ -15,6 +17,6 @@ public:
     // -44 / -53 security descriptor, -71 CreateMutex failed.
     int Create(const wchar_t* pszName);
 
-    HANDLE m_hMutex = nullptr;
+    GpKernelHandle m_hMutex;
     DWORD m_dwLastError = 0;
 };

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "GpFormat.h"
+#include "GpHandles.h"
 #include "GpTraceInternal.h"
 
 GpTraceProcess g_gpTraceProcess;
@@ -102,22 +103,17 @@ int GpTrace(const wchar_t* pszSource, unsigned int nLine, int nLevel, const wcha
         return n;
     }
 
-    wchar_t* pWork = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, WORK_BYTES));
-    if (pWork == nullptr)
-    {
-        LeaveCriticalSection(&lock);
-        SetLastError(dwErrIn);
-        return 0;
-    }
+    GpHeapBlock work(HeapAlloc(GetProcessHeap(), 0, WORK_BYTES));
     // The record lives on the heap too: it is larger than a worker thread's stack should carry.
-    GpTraceRecord* pRec = static_cast<GpTraceRecord*>(HeapAlloc(GetProcessHeap(), 0, sizeof(GpTraceRecord)));
-    if (pRec == nullptr)
+    GpHeapBlock record(work ? HeapAlloc(GetProcessHeap(), 0, sizeof(GpTraceRecord)) : nullptr);
+    if (!record)
     {
-        HeapFree(GetProcessHeap(), 0, pWork);
         LeaveCriticalSection(&lock);
         SetLastError(dwErrIn);
         return 0;
     }
+    wchar_t* pWork = static_cast<wchar_t*>(work.Get());
+    GpTraceRecord* pRec = static_cast<GpTraceRecord*>(record.Get());
 
     wchar_t szStamp[GP_TRACE_TIME_CCH];
     DWORD dwSequence = GpTraceTimestamp(szStamp, GP_TRACE_TIME_CCH);
@@ -132,14 +128,14 @@ int GpTrace(const wchar_t* pszSource, unsigned int nLine, int nLevel, const wcha
 
         if (nLevel == TRACE_PRINT && nLevel <= s.nPipeLevel)
         {
-            char* pAnsi = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, 8194));
-            if (pAnsi != nullptr)
+            GpHeapBlock ansi(HeapAlloc(GetProcessHeap(), 0, 8194));
+            if (ansi)
             {
+                char* pAnsi = static_cast<char*>(ansi.Get());
                 if (WideCharToMultiByte(CP_ACP, 0, pWork, -1, pAnsi, 8194, nullptr, nullptr) == 0)
                     pAnsi[8193] = '\0';
                 printf("%s", pAnsi);
                 fflush(stdout);
-                HeapFree(GetProcessHeap(), 0, pAnsi);
             }
         }
 
@@ -158,14 +154,22 @@ int GpTrace(const wchar_t* pszSource, unsigned int nLine, int nLevel, const wcha
         pRec->dwSequence = dwSequence;
 
         if (nLevel <= s.nPipeLevel)
-            GpTraceSendPipe(*pRec);
+        {
+            // A busy listener is waited out without the lock: another thread's trace waits
+            // for one record at most, never for the retries. The path may change meanwhile.
+            wchar_t szPipe[ARRAYSIZE(g_gpTraceProcess.szPipePath)];
+            CopyCut(szPipe, ARRAYSIZE(szPipe), g_gpTraceProcess.szPipePath);
+            LeaveCriticalSection(&lock);
+            GpTraceSendPipe(szPipe, *pRec);
+            EnterCriticalSection(&lock);
+        }
         if (nLevel <= s.nFileLevel)
             GpTraceWriteFile(*pRec);
         bEmitted = true;
     }
 
-    HeapFree(GetProcessHeap(), 0, pRec);
-    HeapFree(GetProcessHeap(), 0, pWork);
+    record.Reset();
+    work.Reset();
     LeaveCriticalSection(&lock);
     SetLastError(bEmitted ? 0 : dwErrIn);
     return 0;

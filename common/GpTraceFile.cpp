@@ -5,27 +5,12 @@
 #include <string.h>
 
 #include "GpFormat.h"
+#include "GpHandles.h"
+#include "GpTrace.h"
 
 namespace
 {
 int s_nLines; // lines this process has written to the current file
-
-const wchar_t* LevelName(int nLevel)
-{
-    switch (nLevel)
-    {
-    case 11: return L"FATAL";
-    case 12: return L"ERROR";
-    case 13: return L"LogRec";
-    case 21: return L"PrbCheck";
-    case 22: return L"WARNING";
-    case 31: return L"Print";
-    case 32: return L"Message";
-    case 41: return L"Debug";
-    case 42: return L"Trace";
-    default: return nullptr;
-    }
-}
 
 void GenerationName(char* pszOut, size_t cbOut, const char* pszBase, unsigned int k)
 {
@@ -72,25 +57,28 @@ bool WriteAll(HANDLE h, const void* p, DWORD cb)
 }
 
 // Creates (replacing) a log file and writes its BOM and banner; the handle stays open.
-HANDLE CreateLogFile(const char* pszPath)
+GpFile CreateLogFile(const char* pszPath)
 {
     UINT uOldMode = SetErrorMode(SEM_FAILCRITICALERRORS);
     SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-    HANDLE h = CreateFileA(pszPath, GENERIC_ALL, FILE_SHARE_READ, &sa, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        h = CreateFileA(pszPath, GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    GpFile h(CreateFileA(pszPath, GENERIC_ALL, FILE_SHARE_READ, &sa, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                         nullptr));
+    if (!h)
+        h.Reset(CreateFileA(pszPath, GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
     SetErrorMode(uOldMode);
-    if (h == INVALID_HANDLE_VALUE)
+    if (!h)
         return h;
 
     wchar_t szExe[GP_TRACE_PATH_CCH + 1] = L"";
     GetModuleFileNameW(nullptr, szExe, GP_TRACE_PATH_CCH);
     szExe[GP_TRACE_PATH_CCH] = L'\0';
     wchar_t szBanner[GP_TRACE_PATH_CCH + 64];
-    int n = GpFormat(szBanner, GP_TRACE_PATH_CCH + 64, L"\xFEFF\r\n=====  Trace start!  by {%s}  =====\r\n\r\n", szExe);
+    int n = GpFormat(szBanner, GP_TRACE_PATH_CCH + 64,
+                     L"\xFEFF\r\n=====  Trace start!  by {%s}  =====\r\n\r\n", szExe);
     if (n < 0)
         n = lstrlenW(szBanner);
-    WriteAll(h, szBanner, static_cast<DWORD>(n * sizeof(wchar_t)));
+    WriteAll(h.Get(), szBanner, static_cast<DWORD>(n * sizeof(wchar_t)));
     return h;
 }
 
@@ -108,7 +96,7 @@ void BaseFromPath(char* pszBase, size_t cbBase, const char* pszPath)
 }
 
 // Rotates the generations of pszBase and creates generation 0, which becomes the log path.
-HANDLE RotateAndCreate(const char* pszBase)
+GpFile RotateAndCreate(const char* pszBase)
 {
     char szPath[GP_TRACE_PATH_CCH + 16];
     if (g_gpTraceSettings.wGenerations != 0)
@@ -119,7 +107,7 @@ HANDLE RotateAndCreate(const char* pszBase)
     return CreateLogFile(g_gpTraceSettings.szLogPath);
 }
 
-HANDLE OpenForLine()
+GpFile OpenForLine()
 {
     GpTraceSettings& s = g_gpTraceSettings;
     if (s.szLogPath[0] == '\0')
@@ -157,16 +145,16 @@ HANDLE OpenForLine()
         return RotateAndCreate(szBase);
     }
 
-    HANDLE h = INVALID_HANDLE_VALUE;
+    GpFile h;
     for (int nAttempt = 0; nAttempt < 50; nAttempt++)
     {
-        h = CreateFileA(s.szLogPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                        nullptr);
-        if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION)
+        h.Reset(CreateFileA(s.szLogPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (h || GetLastError() != ERROR_SHARING_VIOLATION)
             break;
         Sleep(100);
     }
-    if (h == INVALID_HANDLE_VALUE)
+    if (!h)
     {
         DWORD dwErr = GetLastError();
         if (dwErr != ERROR_FILE_NOT_FOUND)
@@ -175,47 +163,45 @@ HANDLE OpenForLine()
         s_nLines = 0;
         return CreateLogFile(s.szLogPath);
     }
-    if (SetFilePointer(h, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR)
-    {
-        CloseHandle(h);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (SetFilePointer(h.Get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
+        GetLastError() != NO_ERROR)
+        return GpFile();
     return h;
 }
 } // namespace
 
 void GpTraceWriteFile(const GpTraceRecord& rec)
 {
-    const wchar_t* pszName = LevelName(rec.nLevel);
+    const wchar_t* pszName = GpTraceLevelName(rec.nLevel);
     if (pszName == nullptr)
         return;
     // The whole line is built first and written at once, so that no other writer's line can
     // land inside it; heap rather than stack, it is about 9 KB.
     const size_t cchHeadMax = GP_TRACE_PATH_CCH + 32;
     const size_t cchLine = cchHeadMax + GP_TRACE_MSG_CCH + 3;
-    wchar_t* pszLine = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, cchLine * sizeof(wchar_t)));
-    if (pszLine == nullptr)
+    GpHeapBlock line(HeapAlloc(GetProcessHeap(), 0, cchLine * sizeof(wchar_t)));
+    if (!line)
         return;
+    wchar_t* pszLine = static_cast<wchar_t*>(line.Get());
     int cchHead = GpFormat(pszLine, cchHeadMax, L"%s(%u):\t", rec.szSource, rec.dwLine);
     if (cchHead < 0)
         cchHead = lstrlenW(pszLine);
-    int cchText = GpFormat(pszLine + cchHead, GP_TRACE_MSG_CCH + 1, L"<%s>\t%s\t%s\u3000\tTID=%u \tPID=%u \tPG:%s",
-                           pszName, rec.szMessage, rec.szTime, rec.dwThreadId, g_gpTraceProcess.dwProcessId,
-                           g_gpTraceProcess.szProgram);
+    int cchText = GpFormat(pszLine + cchHead, GP_TRACE_MSG_CCH + 1,
+                           L"<%s>\t%s\t%s\u3000\tTID=%u \tPID=%u \tPG:%s", pszName, rec.szMessage, rec.szTime,
+                           rec.dwThreadId, g_gpTraceProcess.dwProcessId, g_gpTraceProcess.szProgram);
     if (cchText < 0)
         cchText = lstrlenW(pszLine + cchHead);
     int cch = cchHead + cchText;
     pszLine[cch++] = L'\r';
     pszLine[cch++] = L'\n';
 
-    HANDLE h = OpenForLine();
-    if (h != INVALID_HANDLE_VALUE)
+    GpFile h = OpenForLine();
+    if (h)
     {
-        WriteAll(h, pszLine, static_cast<DWORD>(cch * sizeof(wchar_t)));
-        CloseHandle(h);
+        WriteAll(h.Get(), pszLine, static_cast<DWORD>(cch * sizeof(wchar_t)));
+        h.Reset();
         s_nLines++;
     }
-    HeapFree(GetProcessHeap(), 0, pszLine);
 }
 
 void GpTraceNewLogFromText(const wchar_t* pszPath, bool bKeep)
@@ -225,9 +211,7 @@ void GpTraceNewLogFromText(const wchar_t* pszPath, bool bKeep)
         szPath[GP_TRACE_PATH_CCH - 1] = '\0';
     char szBase[GP_TRACE_PATH_CCH];
     BaseFromPath(szBase, sizeof(szBase), szPath);
-    HANDLE h = RotateAndCreate(szBase);
-    if (h != INVALID_HANDLE_VALUE)
-        CloseHandle(h);
+    RotateAndCreate(szBase); // the new file is closed at once
     if (!bKeep)
         DeleteFileA(g_gpTraceSettings.szLogPath);
 }
@@ -244,8 +228,6 @@ void GpTraceSetGenerations(int nGenerations)
     char* pHash = strchr(szBase, '#');
     if (pHash != nullptr)
         *pHash = '\0';
-    HANDLE h = RotateAndCreate(szBase);
-    if (h != INVALID_HANDLE_VALUE)
-        CloseHandle(h);
+    RotateAndCreate(szBase); // the new file is closed at once
     DeleteFileA(s.szLogPath);
 }

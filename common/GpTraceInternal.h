@@ -11,12 +11,12 @@ constexpr int GP_TRACE_MAX_LINES = 40000;
 // Settings shared by every process of the same executable file (section ".gp_debu").
 struct GpTraceSettings
 {
-    USHORT wGenerations;                     // older files kept beside the current one
-    int nPipeLevel;                          // records at or below go to the debug pipe
-    int nFileLevel;                          // records at or below go to the log file
+    USHORT wGenerations; // older files kept beside the current one
+    int nPipeLevel;      // records at or below go to the debug pipe
+    int nFileLevel;      // records at or below go to the log file
     wchar_t szPipeServer[GP_TRACE_NAME_CCH + 1];
     wchar_t szPipeName[GP_TRACE_NAME_CCH + 1];
-    char szLogPath[GP_TRACE_PATH_CCH];       // ANSI; empty until the first line is written
+    char szLogPath[GP_TRACE_PATH_CCH]; // ANSI; empty until the first line is written
 };
 
 // Timestamp generator state shared likewise (section ".gp_aid_").
@@ -45,7 +45,7 @@ struct GpTraceRecord
 // Process trace information, filled by the first call of the process.
 struct GpTraceProcess
 {
-    DWORD dwProcessId;                       // 0: not yet filled
+    DWORD dwProcessId; // 0: not yet filled
     wchar_t szProgram[GP_TRACE_PATH_CCH + 1];
     wchar_t szPipePath[128];
 };
@@ -57,7 +57,8 @@ void GpTraceBuildPipePath();
 // "[yyyy/mm/dd hh:mm:ss.uuuuuu]"-style stamp without brackets; returns the sequence number.
 DWORD GpTraceTimestamp(wchar_t* pszOut, size_t cchOut);
 
-void GpTraceSendPipe(const GpTraceRecord& rec);
+// Called without the trace lock (it may wait for a busy listener): the path is the caller's copy.
+void GpTraceSendPipe(const wchar_t* pszPipePath, const GpTraceRecord& rec);
 void GpTraceWriteFile(const GpTraceRecord& rec);
 
 // Log file management for the control calls.

@@ -8,7 +8,7 @@ void GpTraceBuildPipePath()
              g_gpTraceSettings.szPipeName);
 }
 
-void GpTraceSendPipe(const GpTraceRecord& rec)
+void GpTraceSendPipe(const wchar_t* pszPipePath, const GpTraceRecord& rec)
 {
     static const wchar_t* const FF = L"\x0c";
     wchar_t szText[GP_TRACE_MSG_CCH + 1];
@@ -24,7 +24,7 @@ void GpTraceSendPipe(const GpTraceRecord& rec)
     {
         BYTE reply[8];
         DWORD cbRead = 0;
-        if (CallNamedPipeW(g_gpTraceProcess.szPipePath, szText, cb, reply, sizeof(reply), &cbRead, 1))
+        if (CallNamedPipeW(pszPipePath, szText, cb, reply, sizeof(reply), &cbRead, 1))
             return;
         DWORD dwErr = GetLastError();
         if (dwErr == ERROR_MORE_DATA)

@@ -38,7 +38,7 @@ CWinAppEx* CWinAppEx::GetApp()
     return s_pApp;
 }
 
-BOOL CWinAppEx::RegisterClass(const WNDCLASSW* pWndClass)
+BOOL CWinAppEx::RegisterWindowClass(const WNDCLASSW* pWndClass)
 {
     WNDCLASSW existing;
     if (GetClassInfoW(pWndClass->hInstance, pWndClass->lpszClassName, &existing))

@@ -27,7 +27,8 @@ public:
 
 protected:
     // Registers a window class for this module; true when registered or already present.
-    BOOL RegisterClass(const WNDCLASSW* pWndClass);
+    // (Not named RegisterClass: windows.h turns that name into RegisterClassW.)
+    BOOL RegisterWindowClass(const WNDCLASSW* pWndClass);
 };
 
 // The command-line text after the program path (quoted or not), as the framework gives it.

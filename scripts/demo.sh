@@ -61,14 +61,18 @@ PATCH="$(winpath "$DEMO/patches")\\QVClient_v6.70.0.1.zip"
 "$RUN" "$BIN/QvPatchBuilder.exe" verify "$PATCH" | tail -n 1 | sed 's/^/   /'
 
 echo "== Starting the stand-ins (debug-pipe listener, service, main client window)"
-"$RUN" "$BIN/QvsDebugListener.exe" "/out=$(winpath "$DEMO/trace.txt")" /seconds=600 >/dev/null 2>&1 &
+# Each says when it is ready: the listener on its standard error, the others in their logs.
+"$RUN" "$BIN/QvsDebugListener.exe" "/out=$(winpath "$DEMO/trace.txt")" /seconds=600 >/dev/null \
+  2>"$DEMO/listener.err" &
 pids+=($!)
+wait_ready "$DEMO/listener.err" "listening on" $!
 "$RUN" "$BIN/QvServiceSim.exe" /seconds=600 /version=6.60.0.0 /quiet "/log=$(winpath "$DEMO/service.log")" \
   >/dev/null 2>&1 &
 pids+=($!)
+wait_ready "$DEMO/service.log" "serving " $!
 "$RUN" "$BIN/QvClientSim.exe" /seconds=600 /answer=0 "/log=$(winpath "$DEMO/window.log")" >/dev/null 2>&1 &
 pids+=($!)
-sleep 3
+wait_ready "$DEMO/window.log" "ready" $!
 
 echo "== Running: LumoAgent.exe /sp /p=$PATCH"
 start=$(date +%s.%N)
@@ -76,17 +80,29 @@ start=$(date +%s.%N)
 tool=$!
 pids+=($tool)
 # Answer the boxes as an administrator rehearsing would: "No" to the restart question, OK to the
-# warning that follows.
+# warning that follows. Anything else from the driver ends the demo rather than looping on it.
+unexpected() {
+  echo "demo: QvDialogDriver $1; this demo expects a box with \"No\" (7) or \"OK\" (1):" >&2
+  echo "$2" | sed 's/^/   /' >&2
+  exit 1
+}
 while kill -0 "$tool" 2>/dev/null; do
-  box=$("$RUN" "$BIN/QvDialogDriver.exe" /wait=1000 2>/dev/null | tr -d '\r' || true)
+  box=$("$RUN" "$BIN/QvDialogDriver.exe" /wait=1000 2>&1 | tr -d '\r' || true)
   case "$box" in
+    *"no dialog: "*) continue ;; # none up yet
     *"button: 7 "*) answer=No ;;
     *"button: 1 "*) answer=OK ;;
-    *) continue ;;
+    *) kill -0 "$tool" 2>/dev/null || break # the tool ended while the driver looked
+       unexpected "printed what is not such a box" "$box" ;;
   esac
   echo "   box: $(echo "$box" | sed -n 's/^text: //p')"
-  "$RUN" "$BIN/QvDialogDriver.exe" /wait=1000 "/press=$answer" >/dev/null 2>&1 || true
-  echo "   answered: $answer"
+  said=$("$RUN" "$BIN/QvDialogDriver.exe" /wait=1000 "/press=$answer" 2>&1 | tr -d '\r' || true)
+  # The driver's own line, not "not answered: ..."
+  if printf '%s\n' "$said" | grep -qx "answered: $answer"; then
+    echo "   answered: $answer"
+  else
+    unexpected "could not answer $answer" "$said"
+  fi
 done
 set +e
 wait "$tool"
@@ -106,7 +122,8 @@ echo "== Update folder (C:\\QvDemo\\Client\\Lumo\\QuoveraClient)"
 ls "$C/QvDemo/Client/Lumo/QuoveraClient" 2>/dev/null | sed 's/^/   /' || echo "   (none)"
 echo "== Service requests"
 sed 's/^/   /' "$DEMO/service.log" 2>/dev/null || true
-sleep 1
+# Nothing to wait for: the window logs a message before it answers it, and the listener stores a
+# record before it replies to its sender, so both are complete once the tool has ended.
 echo "== Main client window"
 sed 's/^/   /' "$DEMO/window.log" 2>/dev/null || true
 echo "== Trace records of the tool and the agent ($DEMO/trace.txt)"

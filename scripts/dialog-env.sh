@@ -9,8 +9,9 @@ DIALOG_BUILD="$(cd "$BUILD_DIR" && pwd)"
 DIALOG_PREFIX="$DIALOG_BUILD/wineprefix-x11"
 DIALOG_STATE="$DIALOG_BUILD/dialog-x11"
 DIALOG_SCREEN=${DIALOG_SCREEN:-800x600}
-DIALOG_WINE=/usr/lib/wine/wine64
-DIALOG_WINESERVER=/usr/lib/wine/wineserver
+. "$(dirname "${BASH_SOURCE[0]}")/wine-find.sh"
+DIALOG_WINE=$WINE
+DIALOG_WINESERVER=$WINESERVER
 
 # Runs a wine command in the dialog prefix (DISPLAY only when our Xvfb is up).
 dialog_wine() {
@@ -73,8 +74,8 @@ dialog_start() {
   fi
   tr -dc '0-9' <"$DIALOG_STATE/display.new" >"$DIALOG_STATE/display"
   rm -f "$DIALOG_STATE/display.new"
-  dialog_wine "$DIALOG_WINESERVER" -p >/dev/null 2>&1 &
-  sleep 0.5
+  # Returns once the server accepts clients (2 when one already runs for the prefix).
+  dialog_wine "$DIALOG_WINESERVER" -p >/dev/null 2>&1 || true
   # Start the desktop and the prefix's system processes now, detached from our output.
   dialog_wine "$DIALOG_WINE" cmd /c exit >/dev/null 2>&1 </dev/null || true
   echo "dialogs: X display :$(cat "$DIALOG_STATE/display") for $DIALOG_PREFIX"

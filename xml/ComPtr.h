@@ -1,5 +1,29 @@
 #pragma once
+#include <objbase.h>
 #include <unknwn.h>
+
+// The calling thread's COM apartment, entered for the owner's lifetime: left again only when
+// entering it succeeded (S_FALSE too: the thread was already inside and the count went up).
+class GpComApartment
+{
+public:
+    explicit GpComApartment(DWORD dwCoInit = COINIT_APARTMENTTHREADED)
+        : m_hr(CoInitializeEx(nullptr, dwCoInit))
+    {
+    }
+    ~GpComApartment()
+    {
+        if (SUCCEEDED(m_hr))
+            CoUninitialize();
+    }
+    GpComApartment(const GpComApartment&) = delete;
+    GpComApartment& operator=(const GpComApartment&) = delete;
+    HRESULT Result() const { return m_hr; }
+    bool Entered() const { return SUCCEEDED(m_hr); }
+
+private:
+    HRESULT m_hr;
+};
 
 // Owner of one COM interface reference: released when the owner goes, so no path can leak it.
 template <typename T> class GpComPtr

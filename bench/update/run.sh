@@ -33,16 +33,19 @@ echo "building a ${MIB} MiB patch..."
 PATCH="$W/patch/QVClient_v9.0.0.0.zip"
 "$RUN" reg add "$UNINSTALL" /v InstallLocation /t REG_SZ /d 'C:\QvBench\Client\' /f >/dev/null
 
-"$RUN" "$BIN/QvsDebugListener.exe" "/out=$(winpath "$W/trace.txt")" /seconds=900 >/dev/null 2>&1 &
+"$RUN" "$BIN/QvsDebugListener.exe" "/out=$(winpath "$W/trace.txt")" /seconds=900 >/dev/null \
+  2>"$W/listener.err" &
 pids+=($!)
-"$RUN" "$BIN/QvServiceSim.exe" /seconds=900 /version=6.59.0.0 /login=1 /quiet >/dev/null 2>&1 &
+wait_ready "$W/listener.err" "listening on" $!
+"$RUN" "$BIN/QvServiceSim.exe" /seconds=900 /version=6.59.0.0 /login=1 /quiet "/log=$(winpath "$W/service.log")" \
+  >/dev/null 2>&1 &
 pids+=($!)
-sleep 3
+wait_ready "$W/service.log" "serving " $!
 
 t0=$(now)
 "$RUN" "$BIN/LumoAgent.exe" /Agent /sp /p="$(winpath "$PATCH")" || { echo "agent failed: $?"; exit 1; }
 t1=$(now)
-sleep 1
+# The listener stores each record before it replies to the agent: the trace is complete here.
 # Installer time from the agent's own records: the wait's start and the installer's end.
 stamp() { grep -m1 "$1" "$W/trace.txt" | sed -E 's/^\[[0-9/]+ ([0-9:.]+)\].*/\1/'; }
 secs() { echo "$1" | awk -F: '{ printf "%.6f", $1 * 3600 + $2 * 60 + $3 }'; }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/GpHandles.h"
 #include "common/GpResult.h"
 #include "zip/ZLibExpand.h"
 #include "zlib.h"
@@ -36,9 +37,10 @@ unsigned Le(const unsigned char* p, int cb)
 
 bool ReadAll(const wchar_t* path, std::vector<unsigned char>& out)
 {
-    HANDLE h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    GpFile file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file)
         return false;
+    HANDLE h = file.Get();
     LARGE_INTEGER size;
     GetFileSizeEx(h, &size);
     out.resize(static_cast<size_t>(size.QuadPart));
@@ -51,7 +53,6 @@ bool ReadAll(const wchar_t* path, std::vector<unsigned char>& out)
             break;
         done += n;
     }
-    CloseHandle(h);
     return done == out.size();
 }
 

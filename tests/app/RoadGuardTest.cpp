@@ -13,6 +13,7 @@
 #include "common/GpEvent.h"
 #include "common/GpMutex.h"
 #include "common/GpResult.h"
+#include "common/ServiceProtocol.h"
 #include "tests/support/TestUtil.h"
 #include "tests/support/TraceCapture.h"
 
@@ -46,7 +47,7 @@ class StalledService
 public:
     StalledService()
     {
-        m_hPipe = CreateNamedPipeW(L"\\\\.\\pipe\\QvDlp_SvrTransComm", PIPE_ACCESS_DUPLEX,
+        m_hPipe = CreateNamedPipeW(SERVICE_PIPE_NAME, PIPE_ACCESS_DUPLEX,
                                    PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096, 4096, 0,
                                    nullptr);
         m_hRelease = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -66,8 +67,8 @@ public:
         if (WaitForSingleObject(m_hConnected, 0) != WAIT_OBJECT_0)
         {
             // Nobody came: connect once ourselves so that the thread ends.
-            HANDLE h = CreateFileW(L"\\\\.\\pipe\\QvDlp_SvrTransComm", GENERIC_READ | GENERIC_WRITE, 0,
-                                   nullptr, OPEN_EXISTING, 0, nullptr);
+            HANDLE h = CreateFileW(SERVICE_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                   0, nullptr);
             if (h != INVALID_HANDLE_VALUE)
                 CloseHandle(h);
         }
@@ -92,10 +93,10 @@ TEST(GpMutex, SecondCreateOnTheSameWrapperIsRefused)
     GpMutex m;
     std::wstring name = UniqueName(L"LumoTestMutex");
     ASSERT_EQ(ERROR_OK, m.Create(name.c_str()));
-    HANDLE h = m.m_hMutex;
+    HANDLE h = m.m_hMutex.Get();
     EXPECT_EQ(0, m.Create(name.c_str()));
     EXPECT_EQ(static_cast<DWORD>(ERROR_BUSY), m.m_dwLastError);
-    EXPECT_EQ(h, m.m_hMutex);
+    EXPECT_EQ(h, m.m_hMutex.Get());
 }
 
 TEST(GpMutex, ExistingMutexGivesNonAndLivesWhileEitherHandleIsOpen)
@@ -108,22 +109,19 @@ TEST(GpMutex, ExistingMutexGivesNonAndLivesWhileEitherHandleIsOpen)
 
     // Every account may open it: the access list is null.
     PACL pDacl = reinterpret_cast<PACL>(1);
-    PSECURITY_DESCRIPTOR pSd = nullptr;
+    GpLocalBlock sd;
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
-              GetSecurityInfo(first->m_hMutex, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                              &pDacl, nullptr, &pSd));
+              GetSecurityInfo(first->m_hMutex.Get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, &pDacl, nullptr, sd.Put()));
     EXPECT_EQ(nullptr, pDacl);
-    LocalFree(pSd);
 
     GpMutex second;
     EXPECT_EQ(ERROR_NON, second.Create(name.c_str()));
-    EXPECT_NE(nullptr, second.m_hMutex);
+    EXPECT_TRUE(second.m_hMutex);
     EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), second.m_dwLastError);
     first.reset();
-    HANDLE h = OpenMutexW(SYNCHRONIZE, FALSE, full.c_str());
-    EXPECT_NE(nullptr, h);
-    if (h != nullptr)
-        CloseHandle(h);
+    GpKernelHandle h(OpenMutexW(SYNCHRONIZE, FALSE, full.c_str()));
+    EXPECT_TRUE(h);
 }
 
 TEST(GpEvent, OpensOnlyAnEventThatExists)
@@ -132,20 +130,19 @@ TEST(GpEvent, OpensOnlyAnEventThatExists)
     GpEvent missing;
     EXPECT_EQ(-147, missing.Open(name.c_str()));
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), missing.m_dwLastError);
-    EXPECT_EQ(nullptr, missing.m_hEvent);
+    EXPECT_FALSE(missing.m_hEvent);
 
-    HANDLE hOwner = CreateEventW(nullptr, TRUE, FALSE, (L"Global\\" + name + L".Event").c_str());
-    ASSERT_NE(nullptr, hOwner);
+    GpKernelHandle owner(CreateEventW(nullptr, TRUE, FALSE, (L"Global\\" + name + L".Event").c_str()));
+    ASSERT_TRUE(owner);
     GpEvent ev;
     EXPECT_EQ(ERROR_OK, ev.Open(name.c_str()));
-    ASSERT_NE(nullptr, ev.m_hEvent);
-    HANDLE h = ev.m_hEvent;
+    ASSERT_TRUE(ev.m_hEvent);
+    HANDLE h = ev.m_hEvent.Get();
     EXPECT_EQ(0, ev.Open(name.c_str()));
     EXPECT_EQ(static_cast<DWORD>(ERROR_BUSY), ev.m_dwLastError);
-    EXPECT_EQ(h, ev.m_hEvent);
-    SetEvent(ev.m_hEvent);
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hOwner, 0));
-    CloseHandle(hOwner);
+    EXPECT_EQ(h, ev.m_hEvent.Get());
+    SetEvent(ev.m_hEvent.Get());
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(owner.Get(), 0));
 }
 
 TEST(SingleInstance, TwoAgentsStartedTogetherExactlyOneWins)
@@ -396,5 +393,5 @@ INSTANTIATE_TEST_SUITE_P(
                       L"/p=x.zip " + std::wstring(300, L'y'),
                       2,
                       87,
-                      L" /PatchPath Parse Error"}),
+                      L" ！/PatchPath Parse Error 長すぎます len=306"}),
     [](const ::testing::TestParamInfo<DiscoveryCase>& info) { return std::string(info.param.name); });

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/LumoAgentApp.h"
+#include "common/ClientContract.h"
 #include "common/GpHandles.h"
 #include "common/GpSeams.h"
 #include "tests/e2e/ServiceSimRunner.h"
@@ -16,9 +17,6 @@ using namespace lumotest;
 
 namespace
 {
-const wchar_t RESULT_PIPE[] = L"\\\\.\\pipe\\nlxKVUpdate";
-const wchar_t RESULT_EVENT[] = L"nlxKVUpdateEvt";
-
 // Plays the agent from inside the tool's first wait: reports with the given outcome pair.
 void AgentReportsOnFirstWait(int nExitCode, int nExtInfo)
 {
@@ -80,6 +78,7 @@ TEST(ExitString, ReportsAndMalformedReports)
         {L"FAILED /ExitCode=-3 /ExtInfo=-5", -3, -3, -5},
         {L"FAILED /ExitCode=9 /ExtInfo=", 9, 9, 0},
         {L"SUCCESS ", 1, 10, 1},
+        {std::wstring(L"SUCCESS\0FAILED", 14), 1, 10, 1}, // what follows a zero still counts
         {L"SUCCESSFAILED /ExitCode=7 /ExtInfo=18", 7, 7, 18},
         {L"success", 1, 10, 1},
         {L"", 1, 10, 1},
@@ -95,10 +94,22 @@ TEST(ExitString, ReportsAndMalformedReports)
     {
         SCOPED_TRACE(ToUtf8(c.text.substr(0, 60)));
         LumoAgentApp app;
-        EXPECT_EQ(c.answer, app.ParseExitString(c.text.c_str()));
+        DWORD cb = static_cast<DWORD>(c.text.size() * sizeof(wchar_t));
+        EXPECT_EQ(c.answer, app.ParseExitString(c.text.c_str(), cb));
         EXPECT_EQ(c.exitCode, app.m_nExitCode);
         EXPECT_EQ(c.extInfo, app.m_nExtInfo);
     }
+}
+
+// A failure report whose code reads as 0 is refused with a line of its own, not as a parse error.
+TEST(ExitString, ZeroCodeHasItsOwnTraceLine)
+{
+    TraceCapture capture;
+    LumoAgentApp app;
+    std::wstring text = L"FAILED /ExitCode=0 /ExtInfo=3";
+    EXPECT_EQ(1, app.ParseExitString(text.c_str(), static_cast<DWORD>(text.size() * sizeof(wchar_t))));
+    EXPECT_TRUE(capture.WaitFor(L"[LumoAgentApp::LumoAgentAct] ！失敗の報告に終了コード 0\u3000string[0]"));
+    EXPECT_FALSE(capture.Contains(L"Parse Error"));
 }
 
 TEST(AgentLaunch, ReportTravelsFromAgentToTool)
@@ -180,7 +191,7 @@ TEST(AgentLaunch, GivesUpAfterSixHundredWaitsWithExitCodeTen)
     for (DWORD ms : waits)
         ASSERT_EQ(1000u, ms);
     // The channel is closed again: a new tool can create it.
-    GpFile pipe(CreateNamedPipeW(RESULT_PIPE, PIPE_ACCESS_DUPLEX, 0, 1, 520, 520, 0, nullptr));
+    GpFile pipe(CreateNamedPipeW(RESULT_PIPE_NAME, PIPE_ACCESS_DUPLEX, 0, 1, 520, 520, 0, nullptr));
     EXPECT_TRUE(pipe.IsValid());
 }
 
@@ -214,7 +225,7 @@ TEST(AgentLaunch, AgentWithoutChannelStillRaisesTheEvent)
     EXPECT_TRUE(capture.WaitFor(L"[LumoAgentApp::ExitInstance] pipe open error["));
     EXPECT_TRUE(capture.WaitFor(L"[LumoAgentApp::ExitInstance] event open error["));
 
-    GpKernelHandle event(CreateEventW(nullptr, FALSE, FALSE, RESULT_EVENT));
+    GpKernelHandle event(CreateEventW(nullptr, FALSE, FALSE, RESULT_EVENT_NAME));
     agent.WriteExitString(); // event only
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event.Get(), 0));
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/LumoAgentApp.h"
+#include "common/ClientContract.h"
 #include "common/GpSeams.h"
 #include "common/ServiceProtocol.h"
 #include "tests/support/TestUtil.h"
@@ -427,9 +428,8 @@ TEST(NLXLogoutAgent, SilentRefusalEndsWithTheWindowsAnswer)
 // The client's Uninstall entries, written into the prefix's registry and removed again.
 namespace
 {
-const wchar_t kUninstall[] = L"software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-const wchar_t kKey32[] = L"{3B7E1C42-9A5D-4F60-8C21-7D4E5A9B0C13}";
-const wchar_t kKey64[] = L"{A4C2E8F1-6B3D-4E97-B5A0-2F8C7D1E6B54}";
+const wchar_t* const kKey32 = CLIENT_PRODUCT_KEY_32;
+const wchar_t* const kKey64 = CLIENT_PRODUCT_KEY_64;
 
 class ProductKeys
 {
@@ -441,13 +441,13 @@ public:
     }
     bool Write(const wchar_t* product, const std::wstring& installLocation)
     {
-        std::wstring path = std::wstring(kUninstall) + product;
+        std::wstring path = std::wstring(CLIENT_UNINSTALL_KEY) + L"\\" + product;
         HKEY h;
         if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
                             nullptr) != ERROR_SUCCESS)
             return false;
         m_keys.push_back(path);
-        LONG rc = RegSetValueExW(h, L"InstallLocation", 0, REG_SZ,
+        LONG rc = RegSetValueExW(h, CLIENT_INSTALL_LOCATION, 0, REG_SZ,
                                  reinterpret_cast<const BYTE*>(installLocation.c_str()),
                                  static_cast<DWORD>((installLocation.size() + 1) * sizeof(wchar_t)));
         RegCloseKey(h);

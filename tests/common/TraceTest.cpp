@@ -4,6 +4,7 @@
 #include <string>
 
 #include "common/GpErrorText.h"
+#include "common/GpHandles.h"
 #include "common/GpTrace.h"
 #include "common/GpTraceInternal.h"
 #include "tests/support/TestUtil.h"
@@ -149,6 +150,39 @@ TEST(Trace, PipeNameControlRefusesOverlongNames)
     GpTraceControl(-7, 0, L".");
 }
 
+// A listener whose only instance is taken keeps one thread retrying for seconds; the trace lock
+// is not held meanwhile, so another thread's trace call goes through at once.
+TEST(Trace, BusyListenerDoesNotHoldOtherThreadsBack)
+{
+    const std::wstring name = TestPipeName() + L"-busy";
+    const std::wstring path = L"\\\\.\\pipe\\" + name;
+    GpFile server(CreateNamedPipeW(path.c_str(), PIPE_ACCESS_DUPLEX,
+                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE, 1, 8192, 8192, 0, nullptr));
+    ASSERT_TRUE(server);
+    GpFile taken(
+        CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(taken);
+    GpTraceControl(-9, 0, name.c_str());
+
+    struct Retrying
+    {
+        static DWORD WINAPI Run(void*)
+        {
+            GpTrace(L"a.cpp", 1, TRACE_ERROR, L"waits for the busy listener");
+            return 0;
+        }
+    };
+    GpKernelHandle worker(CreateThread(nullptr, 0, Retrying::Run, nullptr, 0, nullptr));
+    ASSERT_TRUE(worker);
+    Sleep(300); // the worker is in its retries by now
+    ULONGLONG start = GetTickCount64();
+    GpTraceControl(-4, g_gpTraceSettings.nPipeLevel, nullptr); // takes the trace lock
+    ULONGLONG elapsed = GetTickCount64() - start;
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(worker.Get(), 15000));
+    GpTraceControl(-9, 0, TestPipeName().c_str());
+    EXPECT_LT(elapsed, 1000u) << "the control call waited for the retries";
+}
+
 TEST_F(TraceFileTest, FileLineLayoutByteForByte)
 {
     TraceCapture capture;
@@ -156,7 +190,8 @@ TEST_F(TraceFileTest, FileLineLayoutByteForByte)
     GpTrace(L"C:\\src\\app.cpp", 77, TRACE_ERROR, L"[%s] ！failed\u3000｛%s｝\n", L"App::Step", L"text");
     ASSERT_TRUE(capture.WaitFor(L"failed"));
     DebugRecord r = capture.Records().at(0);
-    std::wstring expected = Banner() + L"C:\\src\\app.cpp(77):\t<ERROR>\t[App::Step] ！failed\u3000｛text｝\t" + r.time +
+    std::wstring expected = Banner() +
+                            L"C:\\src\\app.cpp(77):\t<ERROR>\t[App::Step] ！failed\u3000｛text｝\t" + r.time +
                             L"\u3000\tTID=" + std::to_wstring(GetCurrentThreadId()) + L" \tPID=" +
                             std::to_wstring(GetCurrentProcessId()) + L" \tPG:test_trace.exe\r\n";
     EXPECT_EQ(expected, ReadLog(L"#00.log"));
@@ -249,7 +284,8 @@ TEST(TraceShare, BlocksAreSharedByTheSameExecutableOnly)
     g_gpTraceSettings.wGenerations = 7;
     g_gpTraceClock.nSameCount = -4242;
 
-    std::wstring args = L" --gtest_also_run_disabled_tests --gtest_filter=TraceShare.DISABLED_ChildSeesParentMarks";
+    std::wstring args =
+        L" --gtest_also_run_disabled_tests --gtest_filter=TraceShare.DISABLED_ChildSeesParentMarks";
     ProcessResult same = RunProcess(Quote(BinPath(L"test_trace.exe")) + args);
 
     TempDir dir;

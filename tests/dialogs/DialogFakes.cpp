@@ -1,5 +1,6 @@
 #include "DialogFakes.h"
 
+#include "common/ClientContract.h"
 #include "common/ServiceProtocol.h"
 
 namespace dialogtest
@@ -88,24 +89,23 @@ int ClientWindow::Messages() const
 
 namespace
 {
-const wchar_t* const kProductKey =
-    L"software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{A4C2E8F1-6B3D-4E97-B5A0-2F8C7D1E6B54}";
+const std::wstring kProductKey = std::wstring(CLIENT_UNINSTALL_KEY) + L"\\" + CLIENT_PRODUCT_KEY_64;
 }
 
 ProductKey::ProductKey(const std::wstring& installLocation)
 {
     HKEY h;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kProductKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
                         nullptr) != ERROR_SUCCESS)
         return;
     m_ok = RegSetValueExW(
-               h, L"InstallLocation", 0, REG_SZ, reinterpret_cast<const BYTE*>(installLocation.c_str()),
+               h, CLIENT_INSTALL_LOCATION, 0, REG_SZ, reinterpret_cast<const BYTE*>(installLocation.c_str()),
                static_cast<DWORD>((installLocation.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
     RegCloseKey(h);
 }
 
 ProductKey::~ProductKey()
 {
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kProductKey);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kProductKey.c_str());
 }
 } // namespace dialogtest

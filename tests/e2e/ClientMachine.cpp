@@ -2,12 +2,13 @@
 
 #include <shlobj.h>
 
+#include "common/ClientContract.h"
+
 namespace lumotest
 {
 namespace
 {
-const wchar_t kUninstallKey[] =
-    L"software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{3B7E1C42-9A5D-4F60-8C21-7D4E5A9B0C13}";
+const std::wstring kUninstallKey = std::wstring(CLIENT_UNINSTALL_KEY) + L"\\" + CLIENT_PRODUCT_KEY_32;
 const wchar_t* const kEnv[] = {L"TMP", L"TEMP"};
 
 void MakeDirs(const std::wstring& path)
@@ -32,11 +33,11 @@ ClientMachine::ClientMachine()
         SetEnvironmentVariableW(name, m_temp.c_str());
     }
     HKEY h;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
                         nullptr) == ERROR_SUCCESS)
     {
         std::wstring location = m_install + L"\\";
-        RegSetValueExW(h, L"InstallLocation", 0, REG_SZ, reinterpret_cast<const BYTE*>(location.c_str()),
+        RegSetValueExW(h, CLIENT_INSTALL_LOCATION, 0, REG_SZ, reinterpret_cast<const BYTE*>(location.c_str()),
                        static_cast<DWORD>((location.size() + 1) * sizeof(wchar_t)));
         RegCloseKey(h);
     }
@@ -46,7 +47,7 @@ ClientMachine::ClientMachine()
 
 ClientMachine::~ClientMachine()
 {
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallKey);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallKey.c_str());
     DeleteFileW(StatusFile().c_str());
     for (size_t i = 0; i < m_savedEnv.size(); i++)
         SetEnvironmentVariableW(kEnv[i], m_savedEnv[i].empty() ? nullptr : m_savedEnv[i].c_str());

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ClientContract.h"
 #include "common/GpHandles.h"
 #include "tests/e2e/ClientMachine.h"
 #include "tests/e2e/ServiceSimRunner.h"
@@ -40,13 +41,13 @@ void ReportAsAgent(const std::wstring& text, bool openPipe)
 {
     if (openPipe)
     {
-        GpFile pipe(CreateFileW(L"\\\\.\\pipe\\nlxKVUpdate", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                OPEN_EXISTING, 0, nullptr));
+        GpFile pipe(CreateFileW(RESULT_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                nullptr));
         ASSERT_TRUE(pipe.IsValid());
         DWORD cb;
         WriteFile(pipe.Get(), text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &cb, nullptr);
     }
-    GpKernelHandle event(OpenEventW(EVENT_ALL_ACCESS, FALSE, L"nlxKVUpdateEvt"));
+    GpKernelHandle event(OpenEventW(EVENT_ALL_ACCESS, FALSE, RESULT_EVENT_NAME));
     ASSERT_TRUE(event.IsValid());
     SetEvent(event.Get());
 }

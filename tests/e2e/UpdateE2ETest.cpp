@@ -66,9 +66,9 @@ TEST_F(UpdateE2E, PatchIsAppliedAndRecorded)
 
 TEST_F(UpdateE2E, FailedInstallerIsRecordedAsStatus103)
 {
-    ClientMachine::Patch spec;
-    spec.installerExitCode = 0; // only 37 is success
-    std::wstring patch = m_machine.BuildPatch(spec);
+    ClientMachine::Patch recipe;
+    recipe.installerExitCode = 0; // only 37 is success
+    std::wstring patch = m_machine.BuildPatch(recipe);
     EXPECT_EQ(9u, RunTool(patch));
     EXPECT_TRUE(m_trace.WaitFor(L"Exit String[FAILED /ExitCode=9 /ExtInfo=0]"));
     EXPECT_EQ(L"0", ClientMachine::StatusValue(L"QVC-E2E", L"UpdateType"));
@@ -81,9 +81,9 @@ TEST_F(UpdateE2E, FailedInstallerIsRecordedAsStatus103)
 
 TEST_F(UpdateE2E, DigestMismatchStopsBeforeAnythingIsInstalledOrRecorded)
 {
-    ClientMachine::Patch spec;
-    spec.digestText = std::wstring(40, L'0');
-    std::wstring patch = m_machine.BuildPatch(spec);
+    ClientMachine::Patch recipe;
+    recipe.digestText = std::wstring(40, L'0');
+    std::wstring patch = m_machine.BuildPatch(recipe);
     EXPECT_EQ(8u, RunTool(patch));
     EXPECT_TRUE(m_trace.WaitFor(L"Exit String[FAILED /ExitCode=8 /ExtInfo=14028]"));
     EXPECT_FALSE(FileExists(ClientMachine::StatusFile()));

@@ -14,25 +14,18 @@
 #include <cwchar>
 #include <string>
 
+#include "common/ClientContract.h"
+#include "common/GpHandles.h"
+#include "tools/common/ToolArgs.h"
+
 namespace
 {
-constexpr UINT RX_MSG_TOOL_UPDATE = WM_APP + 11;
-
 LRESULT g_answer = 0;
 LRESULT g_firstAnswer = 0;
 bool g_hasFirst = false;
 int g_count = 0;
 DWORD g_delayMs = 0;
 const wchar_t* g_logPath = nullptr;
-
-const wchar_t* ArgValue(int argc, wchar_t** argv, const wchar_t* prefix)
-{
-    size_t n = wcslen(prefix);
-    for (int i = 1; i < argc; i++)
-        if (_wcsnicmp(argv[i], prefix, n) == 0)
-            return argv[i] + n;
-    return nullptr;
-}
 
 void Log(const std::string& line)
 {
@@ -41,12 +34,11 @@ void Log(const std::string& line)
     if (g_logPath == nullptr)
         return;
     // Opened per line, so that a test may read the file while the window still runs.
-    HANDLE h = CreateFileW(g_logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    GpFile h(CreateFileW(g_logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h)
         return;
-    WriteFile(h, line.data(), static_cast<DWORD>(line.size()), &cb, nullptr);
-    CloseHandle(h);
+    WriteFile(h.Get(), line.data(), static_cast<DWORD>(line.size()), &cb, nullptr);
 }
 
 LRESULT CALLBACK WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
@@ -80,21 +72,19 @@ bool NeedsNullDriver()
     if (GetEnvironmentVariableW(L"DISPLAY", display, 8) != 0 ||
         GetEnvironmentVariableW(L"WAYLAND_DISPLAY", display, 8) != 0)
         return false;
-    HKEY hKey;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\Drivers", 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+    GpRegKey key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\Drivers", 0, KEY_READ, key.Put()) != ERROR_SUCCESS)
         return true;
-    bool configured =
-        RegQueryValueExW(hKey, L"Graphics", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-    RegCloseKey(hKey);
-    return !configured;
+    return RegQueryValueExW(key.Get(), L"Graphics", nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS;
 }
 
 int RunWithNullDriver()
 {
-    HKEY hKey;
+    GpRegKey key;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\Drivers", 0, nullptr, 0, KEY_READ | KEY_WRITE,
-                        nullptr, &hKey, nullptr) != ERROR_SUCCESS)
+                        nullptr, key.Put(), nullptr) != ERROR_SUCCESS)
         return 1;
+    HKEY hKey = key.Get();
     wchar_t old[64] = {};
     DWORD cbOld = sizeof(old) - sizeof(wchar_t);
     DWORD type = 0;
@@ -104,7 +94,7 @@ int RunWithNullDriver()
     RegSetValueExW(hKey, L"Graphics", 0, REG_SZ, reinterpret_cast<const BYTE*>(kNull), sizeof(kNull));
 
     std::wstring readyName = L"QvClientSim.Ready." + std::to_wstring(GetCurrentProcessId());
-    HANDLE hReady = CreateEventW(nullptr, TRUE, FALSE, readyName.c_str());
+    GpKernelHandle ready(CreateEventW(nullptr, TRUE, FALSE, readyName.c_str()));
     std::wstring cmd = std::wstring(GetCommandLineW()) + L" /ready=" + readyName;
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
@@ -112,24 +102,21 @@ int RunWithNullDriver()
     DWORD exitCode = 1;
     if (CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
     {
-        HANDLE waits[2] = {hReady, pi.hProcess};
+        GpKernelHandle process(pi.hProcess), thread(pi.hThread);
+        HANDLE waits[2] = {ready.Get(), process.Get()};
         WaitForMultipleObjects(2, waits, FALSE, 30000);
         if (hadOld)
             RegSetValueExW(hKey, L"Graphics", 0, type, reinterpret_cast<const BYTE*>(old), cbOld);
         else
             RegDeleteValueW(hKey, L"Graphics");
         hadOld = true; // restored
-        WaitForSingleObject(pi.hProcess, INFINITE);
-        GetExitCodeProcess(pi.hProcess, &exitCode);
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
+        WaitForSingleObject(process.Get(), INFINITE);
+        GetExitCodeProcess(process.Get(), &exitCode);
     }
     else if (!hadOld)
         RegDeleteValueW(hKey, L"Graphics");
     else
         RegSetValueExW(hKey, L"Graphics", 0, type, reinterpret_cast<const BYTE*>(old), cbOld);
-    RegCloseKey(hKey);
-    CloseHandle(hReady);
     return static_cast<int>(exitCode);
 }
 } // namespace
@@ -154,11 +141,11 @@ int wmain(int argc, wchar_t** argv)
         g_firstAnswer = _wtoi64(first);
     }
 
-    HANDLE hWatch = nullptr;
+    GpKernelHandle watch;
     if (pid != nullptr)
     {
-        hWatch = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(_wtoi(pid)));
-        if (hWatch == nullptr)
+        watch.Reset(OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(_wtoi(pid))));
+        if (!watch)
         {
             fwprintf(stderr, L"cannot open process %ls (%lu)\n", pid, GetLastError());
             return 2;
@@ -171,7 +158,7 @@ int wmain(int argc, wchar_t** argv)
     WNDCLASSW wc = {};
     wc.lpfnWndProc = WndProc;
     wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"RXMainAppClass";
+    wc.lpszClassName = RX_MAIN_WINDOW_CLASS;
     if (!RegisterClassW(&wc))
     {
         fwprintf(stderr, L"RegisterClass failed (%lu)\n", GetLastError());
@@ -188,16 +175,13 @@ int wmain(int argc, wchar_t** argv)
     Log("ready\n");
     if (ready != nullptr)
     {
-        HANDLE hReady = OpenEventW(EVENT_MODIFY_STATE, FALSE, ready);
-        if (hReady != nullptr)
-        {
-            SetEvent(hReady);
-            CloseHandle(hReady);
-        }
+        GpKernelHandle readyEvent(OpenEventW(EVENT_MODIFY_STATE, FALSE, ready));
+        if (readyEvent)
+            SetEvent(readyEvent.Get());
     }
 
     DWORD dwLimit =
-        (seconds != nullptr) ? static_cast<DWORD>(_wtoi(seconds)) * 1000 : (hWatch ? INFINITE : 60000);
+        (seconds != nullptr) ? static_cast<DWORD>(_wtoi(seconds)) * 1000 : (watch ? INFINITE : 60000);
     ULONGLONG tEnd = (dwLimit == INFINITE) ? 0 : GetTickCount64() + dwLimit;
     for (;;)
     {
@@ -209,6 +193,7 @@ int wmain(int argc, wchar_t** argv)
                 break;
             dwWait = static_cast<DWORD>(tEnd - now);
         }
+        HANDLE hWatch = watch.Get();
         DWORD r = MsgWaitForMultipleObjects(hWatch ? 1 : 0, &hWatch, FALSE, dwWait, QS_ALLINPUT);
         if (hWatch != nullptr && r == WAIT_OBJECT_0)
             break;
@@ -220,7 +205,5 @@ int wmain(int argc, wchar_t** argv)
         }
     }
     DestroyWindow(hWnd);
-    if (hWatch != nullptr)
-        CloseHandle(hWatch);
     return 0;
 }

@@ -3,6 +3,8 @@
 #include <cwchar>
 #include <vector>
 
+#include "common/GpTrace.h"
+
 bool ParseDebugRecord(const std::wstring& text, DebugRecord& rec)
 {
     std::vector<std::wstring> f;
@@ -29,29 +31,8 @@ bool ParseDebugRecord(const std::wstring& text, DebugRecord& rec)
 
 std::wstring DebugLevelName(int level)
 {
-    switch (level)
-    {
-    case 11:
-        return L"FATAL";
-    case 12:
-        return L"ERROR";
-    case 13:
-        return L"LogRec";
-    case 21:
-        return L"PrbCheck";
-    case 22:
-        return L"WARNING";
-    case 31:
-        return L"Print";
-    case 32:
-        return L"Message";
-    case 41:
-        return L"Debug";
-    case 42:
-        return L"Trace";
-    default:
-        return std::to_wstring(level);
-    }
+    const wchar_t* name = GpTraceLevelName(level);
+    return name ? name : std::to_wstring(level);
 }
 
 std::wstring FormatDebugRecord(const DebugRecord& rec)

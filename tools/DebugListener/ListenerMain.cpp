@@ -9,6 +9,7 @@
 // or FILE not opened.
 #include <windows.h>
 
+#include <cstdio>
 #include <cwchar>
 #include <mutex>
 #include <string>
@@ -93,7 +94,8 @@ int wmain(int argc, wchar_t** argv)
 
     std::mutex lock;
     DebugPipeServer server;
-    bool started = server.Start(pipe ? pipe : L"QVS-Debug", 4, [&](const std::wstring& text) {
+    const wchar_t* name = pipe ? pipe : L"QVS-Debug";
+    bool started = server.Start(name, 4, [&](const std::wstring& text) {
         DebugRecord rec;
         std::string line;
         if (ParseDebugRecord(text, rec))
@@ -122,8 +124,8 @@ int wmain(int argc, wchar_t** argv)
         return 1;
     }
     // Callers wait for this line before they start what they want to watch.
-    fwprintf(stderr, L"QvsDebugListener: listening on \\\\.\\pipe\\%ls\n", pipe ? pipe : L"QVS-Debug");
-    fflush(stderr);
+    fwprintf(stderr, L"QvsDebugListener: listening on \\\\.\\pipe\\%ls\n", name);
+    fflush(stderr); // a file or pipe gets the line now, not when the listener ends
     Sleep(seconds ? ulSeconds * 1000 : INFINITE);
     server.Stop();
     return 0;

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "common/ClientContract.h"
+#include "common/GpHandles.h"
+
 namespace dialogdriver
 {
-const wchar_t* const UPDATER_CAPTION = L"Quovera Client アップデートツール";
+const wchar_t* const UPDATER_CAPTION = LUMO_CAPTION;
 
 namespace
 {
@@ -146,8 +149,10 @@ std::vector<DWORD> Pixels(HDC hSrc, int x, int y, int w, int h, HICON hIcon, COL
     bi.bmiHeader.biPlanes = 1;
     bi.bmiHeader.biBitCount = 32;
     bi.bmiHeader.biCompression = BI_RGB;
-    HDC hMem = CreateCompatibleDC(hSrc);
-    HBITMAP hBmp = CreateCompatibleBitmap(hSrc, w, h);
+    GpMemoryDC mem(CreateCompatibleDC(hSrc));
+    GpGdiObject bmp(CreateCompatibleBitmap(hSrc, w, h));
+    HDC hMem = mem.Get();
+    HBITMAP hBmp = static_cast<HBITMAP>(bmp.Get());
     HGDIOBJ hOld = SelectObject(hMem, hBmp);
     if (hIcon == nullptr)
     {
@@ -156,15 +161,12 @@ std::vector<DWORD> Pixels(HDC hSrc, int x, int y, int w, int h, HICON hIcon, COL
     else
     {
         RECT rc = {0, 0, w, h};
-        HBRUSH hBrush = CreateSolidBrush(background);
-        FillRect(hMem, &rc, hBrush);
-        DeleteObject(hBrush);
+        GpGdiObject brush(CreateSolidBrush(background));
+        FillRect(hMem, &rc, static_cast<HBRUSH>(brush.Get()));
         DrawIconEx(hMem, 0, 0, hIcon, w, h, 0, nullptr, DI_NORMAL);
     }
     SelectObject(hMem, hOld);
     GetDIBits(hMem, hBmp, 0, static_cast<UINT>(h), px.data(), &bi, DIB_RGB_COLORS);
-    DeleteObject(hBmp);
-    DeleteDC(hMem);
     for (DWORD& p : px)
         p &= 0x00FFFFFF;
     return px;
@@ -197,7 +199,8 @@ DialogIcon IconOf(const Dialog& dialog)
     if (w <= 0 || h <= 0)
         return DialogIcon::Unknown;
 
-    HDC hScreen = GetDC(nullptr);
+    GpWindowDC screen(nullptr);
+    HDC hScreen = screen.Get();
     std::vector<DWORD> shown = Pixels(hScreen, rc.left, rc.top, w, h, nullptr, 0);
     // The corners of the standard icons are transparent: they show the background.
     const DWORD bg = shown[0];
@@ -224,7 +227,6 @@ DialogIcon IconOf(const Dialog& dialog)
             best = k.icon;
         }
     }
-    ReleaseDC(nullptr, hScreen);
     return best;
 }
 
@@ -270,21 +272,20 @@ bool SaveShot(const Dialog& dialog, const std::wstring& bmpPath)
     bi.bmiHeader.biCompression = BI_RGB;
 
     bool ok = false;
-    HDC hScreen = GetDC(nullptr);
-    HDC hMem = CreateCompatibleDC(hScreen);
-    HBITMAP hBmp = CreateCompatibleBitmap(hScreen, w, h);
-    if (hMem != nullptr && hBmp != nullptr)
     {
-        HGDIOBJ hOld = SelectObject(hMem, hBmp);
-        ok = BitBlt(hMem, 0, 0, w, h, hScreen, rc.left, rc.top, SRCCOPY) != FALSE;
-        SelectObject(hMem, hOld);
-        ok = ok && GetDIBits(hMem, hBmp, 0, static_cast<UINT>(h), bits.data(), &bi, DIB_RGB_COLORS) == h;
+        GpWindowDC screen(nullptr);
+        GpMemoryDC mem(CreateCompatibleDC(screen.Get()));
+        GpGdiObject bmp(CreateCompatibleBitmap(screen.Get(), w, h));
+        if (mem && bmp)
+        {
+            HBITMAP hBmp = static_cast<HBITMAP>(bmp.Get());
+            HGDIOBJ hOld = SelectObject(mem.Get(), hBmp);
+            ok = BitBlt(mem.Get(), 0, 0, w, h, screen.Get(), rc.left, rc.top, SRCCOPY) != FALSE;
+            SelectObject(mem.Get(), hOld);
+            ok = ok &&
+                 GetDIBits(mem.Get(), hBmp, 0, static_cast<UINT>(h), bits.data(), &bi, DIB_RGB_COLORS) == h;
+        }
     }
-    if (hBmp != nullptr)
-        DeleteObject(hBmp);
-    if (hMem != nullptr)
-        DeleteDC(hMem);
-    ReleaseDC(nullptr, hScreen);
     if (!ok)
         return false;
 
@@ -293,14 +294,13 @@ bool SaveShot(const Dialog& dialog, const std::wstring& bmpPath)
     fh.bfOffBits = sizeof(fh) + sizeof(bi.bmiHeader);
     fh.bfSize = fh.bfOffBits + static_cast<DWORD>(bits.size());
     bi.bmiHeader.biSizeImage = static_cast<DWORD>(bits.size());
-    HANDLE hFile = CreateFileW(bmpPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE)
+    GpFile file(CreateFileW(bmpPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!file)
         return false;
     DWORD n1 = 0, n2 = 0, n3 = 0;
-    ok = WriteFile(hFile, &fh, sizeof(fh), &n1, nullptr) &&
-         WriteFile(hFile, &bi.bmiHeader, sizeof(bi.bmiHeader), &n2, nullptr) &&
-         WriteFile(hFile, bits.data(), static_cast<DWORD>(bits.size()), &n3, nullptr);
-    CloseHandle(hFile);
+    ok = WriteFile(file.Get(), &fh, sizeof(fh), &n1, nullptr) &&
+         WriteFile(file.Get(), &bi.bmiHeader, sizeof(bi.bmiHeader), &n2, nullptr) &&
+         WriteFile(file.Get(), bits.data(), static_cast<DWORD>(bits.size()), &n3, nullptr);
     return ok && n3 == bits.size();
 }
 

@@ -11,30 +11,23 @@
 
 #include "DialogDriver.h"
 #include "common/GpFormat.h"
+#include "tools/common/ToolArgs.h"
+#include "tools/common/ToolText.h"
 
 namespace
 {
+// The driver's lines are read by scripts and tests: UTF-8 on a console too.
 void Print(const std::wstring& line)
 {
-    std::wstring s = line + L"\n";
-    int n =
-        WideCharToMultiByte(CP_UTF8, 0, s.c_str(), static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
-    if (n <= 0)
-        return;
-    std::string utf8(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, s.c_str(), static_cast<int>(s.size()), &utf8[0], n, nullptr, nullptr);
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), utf8.data(), static_cast<DWORD>(utf8.size()), &written,
-              nullptr);
+    PrintUtf8(STD_OUTPUT_HANDLE, line + L"\n");
 }
 
 bool Value(const wchar_t* arg, const wchar_t* name, std::wstring& out)
 {
-    size_t len = wcslen(name);
-    if (_wcsnicmp(arg, name, len) != 0)
-        return false;
-    out = arg + len;
-    return true;
+    const wchar_t* v = ArgPrefixValue(arg, name);
+    if (v != nullptr)
+        out = v;
+    return v != nullptr;
 }
 } // namespace
 

@@ -16,19 +16,11 @@
 #include "common/GpTrace.h"
 #include "common/VString.h"
 #include "logcheck/QvcLogFolders.h"
+#include "tools/common/ToolArgs.h"
 
 namespace
 {
 const wchar_t* const FN = L"QvLogSenderSim";
-
-const wchar_t* ArgValue(int argc, wchar_t** argv, const wchar_t* pszPrefix)
-{
-    size_t n = wcslen(pszPrefix);
-    for (int i = 1; i < argc; i++)
-        if (_wcsnicmp(argv[i], pszPrefix, n) == 0)
-            return argv[i] + n;
-    return nullptr;
-}
 
 bool IsTrigger(const BYTE* pBuf, DWORD cb)
 {

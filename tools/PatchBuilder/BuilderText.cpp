@@ -1,6 +1,7 @@
 #include "BuilderText.h"
 
 #include "common/GpErrorText.h"
+#include "tools/common/ToolText.h"
 
 std::wstring BuilderWide(const std::string& ansi)
 {
@@ -32,15 +33,7 @@ std::string BuilderAnsi(const std::wstring& text, bool& bLossless)
 
 std::string BuilderUtf8(const std::wstring& text)
 {
-    if (text.empty())
-        return std::string();
-    int cb = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                 nullptr);
-    std::string utf8(cb > 0 ? cb : 0, '\0');
-    if (cb > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], cb, nullptr,
-                            nullptr);
-    return utf8;
+    return ToUtf8(text);
 }
 
 std::wstring BuilderErrorText(DWORD dwError)
@@ -99,16 +92,5 @@ std::wstring HexText(const BYTE* p, size_t cb)
 
 void BuilderPrint(bool bError, const std::wstring& text)
 {
-    HANDLE hOut = GetStdHandle(bError ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
-    if (hOut == nullptr || hOut == INVALID_HANDLE_VALUE)
-        return;
-    DWORD dwMode = 0;
-    DWORD cbDone = 0;
-    if (GetConsoleMode(hOut, &dwMode))
-    {
-        WriteConsoleW(hOut, text.data(), static_cast<DWORD>(text.size()), &cbDone, nullptr);
-        return;
-    }
-    std::string utf8 = BuilderUtf8(text);
-    WriteFile(hOut, utf8.data(), static_cast<DWORD>(utf8.size()), &cbDone, nullptr);
+    ConsolePrint(bError ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE, text);
 }

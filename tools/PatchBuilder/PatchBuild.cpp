@@ -9,6 +9,7 @@
 #include "ZexlRecord.h"
 #include "ZipWriter.h"
 #include "common/CHashUtil.h"
+#include "common/GpHandles.h"
 #include "common/GpResult.h"
 
 namespace
@@ -54,15 +55,15 @@ bool CollectSources(const std::wstring& dir, const std::wstring& rel, const std:
 {
     std::vector<WIN32_FIND_DATAW> found;
     WIN32_FIND_DATAW fd;
-    HANDLE hFind = FindFirstFileW((dir + L"*").c_str(), &fd);
-    if (hFind == INVALID_HANDLE_VALUE)
+    GpFind find(FindFirstFileW((dir + L"*").c_str(), &fd));
+    if (!find)
         return Report(L"cannot list " + dir + L": " + BuilderErrorText(GetLastError()));
     do
     {
         if (wcscmp(fd.cFileName, L".") != 0 && wcscmp(fd.cFileName, L"..") != 0)
             found.push_back(fd);
-    } while (FindNextFileW(hFind, &fd));
-    FindClose(hFind);
+    } while (FindNextFileW(find.Get(), &fd));
+    find.Reset();
     std::sort(found.begin(), found.end(), [](const WIN32_FIND_DATAW& a, const WIN32_FIND_DATAW& b) {
         return CompareStringOrdinal(a.cFileName, -1, b.cFileName, -1, TRUE) == CSTR_LESS_THAN;
     });

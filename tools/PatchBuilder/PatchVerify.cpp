@@ -9,6 +9,7 @@
 #include "common/GpPath.h"
 #include "common/GpResult.h"
 #include "xml/CPatchXml.h"
+#include "xml/ComPtr.h"
 #include "xml/PatchDigest.h"
 #include "zip/ZLibExpand.h"
 
@@ -47,15 +48,6 @@ bool DigestBytes(const std::wstring& text, BYTE (&out)[PATCH_DIGEST_BUFFER_BYTES
     return false;
 }
 
-struct ComScope
-{
-    HRESULT hr = CoInitialize(nullptr);
-    ~ComScope()
-    {
-        if (SUCCEEDED(hr))
-            CoUninitialize();
-    }
-};
 } // namespace
 
 bool VerifyPatch(const std::wstring& patchPath)
@@ -74,8 +66,8 @@ bool VerifyPatch(const std::wstring& patchPath)
     if (rc != ERROR_OK)
         return Verdict(false, L"the patch archive cannot be expanded (" + std::to_wstring(rc) + L")");
 
-    ComScope com;
-    if (FAILED(com.hr))
+    GpComApartment com;
+    if (!com.Entered())
         return Verdict(false, L"COM cannot be initialised");
     PatchProductInfo product;
     PatchFileInfo file;

@@ -12,24 +12,25 @@
 
 #include <string>
 
+#include "common/ClientContract.h"
+#include "common/GpHandles.h"
+
 namespace
 {
-const wchar_t* const kUninstall = L"software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-const wchar_t* const kProducts[] = {L"{3B7E1C42-9A5D-4F60-8C21-7D4E5A9B0C13}",
-                                    L"{A4C2E8F1-6B3D-4E97-B5A0-2F8C7D1E6B54}"};
+const wchar_t* const kProducts[] = {CLIENT_PRODUCT_KEY_32, CLIENT_PRODUCT_KEY_64};
 
 std::wstring InstallLocation()
 {
     for (const wchar_t* product : kProducts)
     {
-        HKEY hKey;
-        std::wstring key = std::wstring(kUninstall) + product;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+        GpRegKey hKey;
+        std::wstring key = std::wstring(CLIENT_UNINSTALL_KEY) + L"\\" + product;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, hKey.Put()) != ERROR_SUCCESS)
             continue;
         wchar_t value[MAX_PATH + 1] = L"";
         DWORD cb = sizeof(value) - sizeof(wchar_t);
-        LONG rc = RegQueryValueExW(hKey, L"InstallLocation", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &cb);
-        RegCloseKey(hKey);
+        LONG rc = RegQueryValueExW(hKey.Get(), CLIENT_INSTALL_LOCATION, nullptr, nullptr,
+                                   reinterpret_cast<BYTE*>(value), &cb);
         if (rc == ERROR_SUCCESS)
             return value;
     }
@@ -40,8 +41,8 @@ bool CopyTree(const std::wstring& from, const std::wstring& to)
 {
     CreateDirectoryW(to.c_str(), nullptr);
     WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((from + L"\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE)
+    GpFind h(FindFirstFileW((from + L"\\*").c_str(), &fd));
+    if (!h)
         return false;
     bool ok = true;
     do
@@ -55,8 +56,7 @@ bool CopyTree(const std::wstring& from, const std::wstring& to)
             ok = CopyTree(src, dst) && ok;
         else
             ok = CopyFileW(src.c_str(), dst.c_str(), FALSE) && ok;
-    } while (FindNextFileW(h, &fd));
-    FindClose(h);
+    } while (FindNextFileW(h.Get(), &fd));
     return ok;
 }
 } // namespace

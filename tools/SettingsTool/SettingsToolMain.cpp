@@ -17,6 +17,7 @@
 
 #include "common/GpResult.h"
 #include "json/JsonFile.h"
+#include "tools/common/ToolText.h"
 
 namespace
 {
@@ -29,36 +30,16 @@ enum
     EXIT_WRITE = 4,
 };
 
-// Wide text to the console as it is, to a pipe or file as UTF-8.
-void Print(DWORD dwStd, const std::wstring& text)
-{
-    HANDLE hOut = GetStdHandle(dwStd);
-    if (hOut == nullptr || hOut == INVALID_HANDLE_VALUE || text.empty())
-        return;
-    DWORD dwMode, cbDone;
-    if (GetConsoleMode(hOut, &dwMode))
-    {
-        WriteConsoleW(hOut, text.data(), static_cast<DWORD>(text.size()), &cbDone, nullptr);
-        return;
-    }
-    int cb = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                 nullptr);
-    std::string utf8(static_cast<size_t>(cb), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], cb, nullptr,
-                        nullptr);
-    WriteFile(hOut, utf8.data(), static_cast<DWORD>(utf8.size()), &cbDone, nullptr);
-}
-
 void Error(const std::wstring& text)
 {
-    Print(STD_ERROR_HANDLE, L"QvSettingsTool: " + text + L"\r\n");
+    ConsolePrint(STD_ERROR_HANDLE, L"QvSettingsTool: " + text + L"\r\n");
 }
 
 int Usage()
 {
-    Print(STD_ERROR_HANDLE, L"usage: QvSettingsTool show <file>\r\n"
-                            L"       QvSettingsTool set <file> <name> <value>\r\n"
-                            L"       QvSettingsTool new <file> <json text>\r\n");
+    ConsolePrint(STD_ERROR_HANDLE, L"usage: QvSettingsTool show <file>\r\n"
+                                   L"       QvSettingsTool set <file> <name> <value>\r\n"
+                                   L"       QvSettingsTool new <file> <json text>\r\n");
     return EXIT_USAGE;
 }
 
@@ -85,7 +66,7 @@ int Show(const wchar_t* pszFile)
     }
     const wchar_t* pText = reinterpret_cast<const wchar_t*>(json.m_ef.GetData());
     size_t cch = static_cast<size_t>(json.m_ef.GetDataSize()) / sizeof(wchar_t);
-    Print(STD_OUTPUT_HANDLE, std::wstring(pText, wcsnlen(pText, cch)));
+    ConsolePrint(STD_OUTPUT_HANDLE, std::wstring(pText, wcsnlen(pText, cch)));
     return EXIT_DONE;
 }
 
@@ -132,7 +113,7 @@ int Set(const wchar_t* pszFile, const wchar_t* pszName, const wchar_t* pszValue)
         Error(L"cannot write " + std::wstring(pszFile) + L" (error " + ErrorCode() + L")");
         return EXIT_WRITE;
     }
-    Print(STD_OUTPUT_HANDLE, std::wstring(pszName) + L" = " + pszValue + L"\r\n");
+    ConsolePrint(STD_OUTPUT_HANDLE, std::wstring(pszName) + L" = " + pszValue + L"\r\n");
     return EXIT_DONE;
 }
 
