@@ -46,10 +46,10 @@ protected:
     std::wstring Installed() const { return m_machine.InstallDir() + L"\\bin\\client.dll"; }
     std::wstring BuildPatch(const std::string& content, const std::wstring& version = L"6.70.0.1")
     {
-        ClientMachine::Patch spec;
-        spec.version = version;
-        spec.payload = {{L"bin\\client.dll", content}};
-        return m_machine.BuildPatch(spec);
+        ClientMachine::Patch recipe;
+        recipe.version = version;
+        recipe.payload = {{L"bin\\client.dll", content}};
+        return m_machine.BuildPatch(recipe);
     }
 
     ClientMachine m_machine;
