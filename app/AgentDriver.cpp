@@ -106,11 +106,18 @@ BOOL LumoAgentApp::AgentProgress()
     // The install folder is a plain prefix: it is expected to end with a backslash.
     VString strUpdate(szInstall);
     strUpdate.Cat(L"Lumo\\QuoveraClient");
+    VString strOld(szInstall);
+    strOld.Cat(L"\\Lumo\\old_patch");
+    // An agent stopped while it deleted the old folder leaves it behind; it would stay for good
+    // and make every later move fail.
+    if (GetFileAttributesW(strOld) != INVALID_FILE_ATTRIBUTES)
+    {
+        GPTRACE(TRACE_WARNING, L"[%s] Lumo Old Patch Folder Exist[%s]", FN, strOld.c_str());
+        DeleteFolderTree(strOld);
+    }
     if (GetFileAttributesW(strUpdate) != INVALID_FILE_ATTRIBUTES)
     {
         GPTRACE(TRACE_WARNING, L"[%s] Lumo Update Folder Exist[%s]", FN, strUpdate.c_str());
-        VString strOld(szInstall);
-        strOld.Cat(L"\\Lumo\\old_patch");
         if (MoveFileExW(strUpdate, strOld, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         {
             DeleteFolderTree(strOld);
