@@ -16,7 +16,69 @@
 namespace
 {
 constexpr DWORD STATUS_FAILED_FROM = 100;
+
+struct StatusRecord
+{
+    const wchar_t* pszSection;
+    const wchar_t* pszVersion;
+    const wchar_t* pszTime;
+    const wchar_t* pszInfo;
+    bool bSuccess;
+};
+
+// The keys of one record, in their order; the writer's results are not examined.
+void WriteStatusRecord(const StatusRecord& r, const wchar_t* pszFile)
+{
+    if (r.bSuccess)
+    {
+        WritePrivateProfileStringW(r.pszSection, L"CurrentVersion", r.pszVersion, pszFile);
+        WritePrivateProfileStringW(r.pszSection, L"CurrentEntryDate", r.pszTime, pszFile);
+        WritePrivateProfileStringW(r.pszSection, L"UpdateStatus", L"3", pszFile);
+        WritePrivateProfileStringW(r.pszSection, L"SupportInfo", L"", pszFile);
+    }
+    else
+    {
+        WritePrivateProfileStringW(r.pszSection, L"UpdateType", L"0", pszFile);
+        WritePrivateProfileStringW(r.pszSection, L"UpdateStatus", L"103", pszFile);
+        WritePrivateProfileStringW(r.pszSection, L"SupportInfo", r.pszInfo, pszFile);
+    }
 }
+
+// Copies left by a stopped agent; only one agent runs at a time, so none of them is in use.
+void RemoveStatusTemps(const wchar_t* pszIni)
+{
+    wchar_t szPattern[261 + 16];
+    GpFormatN(szPattern, L"%s.~*.tmp", pszIni);
+    const wchar_t* pSlash = wcsrchr(pszIni, L'\\');
+    size_t cchDir = pSlash != nullptr ? static_cast<size_t>(pSlash - pszIni + 1) : 0;
+    WIN32_FIND_DATAW fd;
+    GpFind find(FindFirstFileW(szPattern, &fd));
+    if (!find)
+        return;
+    do
+    {
+        wchar_t szStale[261 + 16];
+        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+            cchDir + wcslen(fd.cFileName) >= _countof(szStale))
+            continue;
+        wmemcpy(szStale, pszIni, cchDir);
+        wcscpy(szStale + cchDir, fd.cFileName);
+        DeleteFileW(szStale);
+    } while (FindNextFileW(find.Get(), &fd));
+}
+
+// The copy goes to the disk first, then takes the file's place with one rename.
+bool ReplaceStatusFile(const wchar_t* pszTemp, const wchar_t* pszIni)
+{
+    {
+        GpFile copy(
+            CreateFileW(pszTemp, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (copy)
+            FlushFileBuffers(copy.Get());
+    }
+    return MoveFileExW(pszTemp, pszIni, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+} // namespace
 
 BOOL LumoAgentApp::StartUpdate(const wchar_t* pszInstaller)
 {
@@ -80,26 +142,30 @@ void LumoAgentApp::WriteUpdateStatus(DWORD dwStatus)
     GpFormatN(szIni, L"%s\\TAVR\\QVC\\System\\LumoAgent.ini", szAppData);
     GPTRACE(TRACE_TRACE, L"[%s] configini[%s] dwStatus[%d]", FN, szIni, dwStatus);
 
-    const wchar_t* pszSection = m_strProduct.c_str();
-    if (dwStatus < STATUS_FAILED_FROM)
+    // The profile writer rewrites the whole file for every key: an agent stopped half-way left it
+    // cut, with other products' records lost. The record goes into a copy that then replaces the
+    // file in one step; where no copy can be made, straight into the file as before.
+    RemoveStatusTemps(szIni);
+    wchar_t szTemp[261 + 16];
+    GpFormatN(szTemp, L"%s.~%X.tmp", szIni, GetCurrentProcessId());
+    bool bCopy = CopyFileW(szIni, szTemp, FALSE) != FALSE || GetLastError() == ERROR_FILE_NOT_FOUND;
+    wchar_t szTime[22];
+    _i64tow_s(static_cast<__int64>(_time64(nullptr)), szTime, 22, 10);
+    wchar_t szInfo[512];
+    GpFormatN(szInfo, L"err:[%d] module:[KVUpdate.exe]", dwStatus);
+    StatusRecord record = {m_strProduct.c_str(), m_strVersion.c_str(), szTime, szInfo,
+                           dwStatus < STATUS_FAILED_FROM};
+    WriteStatusRecord(record, bCopy ? szTemp : szIni);
+    if (bCopy && !ReplaceStatusFile(szTemp, szIni))
     {
-        wchar_t szTime[22];
-        _i64tow_s(static_cast<__int64>(_time64(nullptr)), szTime, 22, 10);
-        WritePrivateProfileStringW(pszSection, L"CurrentVersion", m_strVersion.c_str(), szIni);
-        WritePrivateProfileStringW(pszSection, L"CurrentEntryDate", szTime, szIni);
-        WritePrivateProfileStringW(pszSection, L"UpdateStatus", L"3", szIni);
-        WritePrivateProfileStringW(pszSection, L"SupportInfo", L"", szIni);
+        GPTRACE(TRACE_WARNING, L"[%s] ！MoveFileEx(%s)\u3000｛%s｝", FN, szIni, GpErrText(-1));
+        DeleteFileW(szTemp);
+        WriteStatusRecord(record, szIni);
+    }
+    if (record.bSuccess)
         GPTRACE(TRACE_TRACE, L"[%s] succes log ver[%s], status[%s]", FN, m_strVersion.c_str(), L"3");
-    }
     else
-    {
-        wchar_t szInfo[512];
-        GpFormatN(szInfo, L"err:[%d] module:[KVUpdate.exe]", dwStatus);
-        WritePrivateProfileStringW(pszSection, L"UpdateType", L"0", szIni);
-        WritePrivateProfileStringW(pszSection, L"UpdateStatus", L"103", szIni);
-        WritePrivateProfileStringW(pszSection, L"SupportInfo", szInfo, szIni);
         GPTRACE(TRACE_TRACE, L"[%s] failed log  status[%d] info[%s]", FN, 103, szInfo);
-    }
 }
 
 BOOL LumoAgentApp::OsReboot()

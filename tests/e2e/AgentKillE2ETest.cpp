@@ -129,19 +129,9 @@ private:
     GpKernelHandle m_event;
 };
 
-// Where to kill: once the trace record (if any) has come and the file (if any) has reached the
-// share of its final size, after a further delay.
-struct KillPoint
-{
-    const char* name;
-    const wchar_t* trace;
-    int file; // index into Rig::WatchedFile, -1 none
-    double share;
-    int delayMs;
-};
-
 enum WatchedFile
 {
+    NO_FILE = -1,
     OLD_PATCH,
     PATCH_COPY,
     WORK_INNER,
@@ -150,32 +140,72 @@ enum WatchedFile
     WATCHED_FILES
 };
 
-const KillPoint kAllPoints[] = {
-    {"logout checked", L"はログアウトされていることを確認", -1, 0, 0},
-    {"old update folder met", L"Lumo Update Folder Exist[", -1, 0, 0},
-    {"old_patch being deleted", nullptr, OLD_PATCH, 0, 0},
-    {"patch copy 10%", nullptr, PATCH_COPY, 0.1, 0},
-    {"patch copy 50%", nullptr, PATCH_COPY, 0.5, 0},
-    {"patch copy 90%", nullptr, PATCH_COPY, 0.9, 0},
-    {"patch expansion 10%", nullptr, WORK_INNER, 0.1, 0},
-    {"patch expansion 50%", nullptr, WORK_INNER, 0.5, 0},
-    {"patch expansion 90%", nullptr, WORK_INNER, 0.9, 0},
-    {"configuration read", L"[LumoAgentApp::GetPatchInfo] config info ----", -1, 0, 0},
-    {"hashing +0 ms", L"[LumoAgentApp::GetPatchInfo] end    [", -1, 0, 0},
-    {"hashing +40 ms", L"[LumoAgentApp::GetPatchInfo] end    [", -1, 0, 40},
-    {"inner expansion 10%", nullptr, EXPANDED_PAYLOAD, 0.1, 0},
-    {"inner expansion 50%", nullptr, EXPANDED_PAYLOAD, 0.5, 0},
-    {"inner expansion 90%", nullptr, EXPANDED_PAYLOAD, 0.9, 0},
-    {"work folder deletion", L"Patch File Expand Success", -1, 0, 0},
-    {"installer started", L"Wait Start hProcess", -1, 0, 0},
-    {"installer pausing", L"Wait Start hProcess", -1, 0, kInstallerDelayMs / 2},
-    {"installer copy 30%", L"Wait Start hProcess", INSTALLED_PAYLOAD, 0.3, 0},
-    {"installer copy 70%", L"Wait Start hProcess", INSTALLED_PAYLOAD, 0.7, 0},
-    {"installer ended", L"終了済み ExitCode=37", -1, 0, 0},
-    {"status record begun", L"[LumoAgentApp::WriteUpdateStatus] configini[", -1, 0, 0},
-    {"status record written", L"[LumoAgentApp::WriteUpdateStatus] succes log", -1, 0, 0},
-    {"report written", L"Exit String[SUCCESS]", -1, 0, 0},
+// Where to kill: once the trace record has come (none: at once), and then either when the watched
+// file has reached the share of its final size, or after the share of the time the first full run
+// took from that record to phaseEnd's. The shown file's size at the kill goes into the table.
+struct KillPoint
+{
+    const char* name;
+    const wchar_t* trace;
+    const wchar_t* phaseEnd;
+    double share;
+    int waitFile;
+    int showFile;
+    int delayMs;
 };
+
+const wchar_t kCopy[] = L"[LumoAgentApp::AgentProgress] Copy [";
+const wchar_t kExpandBegin[] = L"[ZLibExpand] begin";
+const wchar_t kExpandEnd[] = L"[ZLibExpand] \u3000end";
+const wchar_t kConfigRead[] = L"[LumoAgentApp::GetPatchInfo] end    [";
+const wchar_t kHashRead[] = L"[CHashUtil::CalcHashOnce] size=";
+const wchar_t kHashed[] = L"CalcHashOnce rc=";
+const wchar_t kExpanded[] = L"Patch File Expand Success";
+const wchar_t kInstallerStart[] = L"Wait Start hProcess";
+const wchar_t kInstallerEnd[] = L"終了済み ExitCode=37";
+
+const KillPoint kAllPoints[] = {
+    {"logout checked", L"はログアウトされていることを確認", nullptr, 0, NO_FILE, NO_FILE, 0},
+    {"old update folder met", L"Lumo Update Folder Exist[", nullptr, 0, NO_FILE, NO_FILE, 0},
+    {"old_patch being deleted", nullptr, nullptr, 0, OLD_PATCH, NO_FILE, 0},
+    {"patch copy 10%", kCopy, kExpandBegin, 0.1, NO_FILE, PATCH_COPY, 0},
+    {"patch copy 50%", kCopy, kExpandBegin, 0.5, NO_FILE, PATCH_COPY, 0},
+    {"patch copy 90%", kCopy, kExpandBegin, 0.9, NO_FILE, PATCH_COPY, 0},
+    {"patch expansion 10%", kExpandBegin, kExpandEnd, 0.1, NO_FILE, WORK_INNER, 0},
+    {"patch expansion 50%", kExpandBegin, kExpandEnd, 0.5, NO_FILE, WORK_INNER, 0},
+    {"patch expansion 90%", kExpandBegin, kExpandEnd, 0.9, NO_FILE, WORK_INNER, 0},
+    {"configuration read", L"[LumoAgentApp::GetPatchInfo] config info ----", nullptr, 0, NO_FILE, NO_FILE, 0},
+    {"hash read 50%", kConfigRead, kHashRead, 0.5, NO_FILE, NO_FILE, 0},
+    {"hashing 10%", kHashRead, kHashed, 0.1, NO_FILE, NO_FILE, 0},
+    {"hashing 50%", kHashRead, kHashed, 0.5, NO_FILE, NO_FILE, 0},
+    {"hashing 90%", kHashRead, kHashed, 0.9, NO_FILE, NO_FILE, 0},
+    {"inner expansion 10%", kHashed, kExpanded, 0.1, NO_FILE, EXPANDED_PAYLOAD, 0},
+    {"inner expansion 50%", kHashed, kExpanded, 0.5, NO_FILE, EXPANDED_PAYLOAD, 0},
+    {"inner expansion 90%", kHashed, kExpanded, 0.9, NO_FILE, EXPANDED_PAYLOAD, 0},
+    {"work folder deletion", kExpanded, kInstallerStart, 0.3, NO_FILE, NO_FILE, 0},
+    {"installer started", kInstallerStart, nullptr, 0, NO_FILE, INSTALLED_PAYLOAD, 0},
+    {"installer pausing", kInstallerStart, nullptr, 0, NO_FILE, INSTALLED_PAYLOAD, kInstallerDelayMs / 2},
+    {"installer copy 30%", kInstallerStart, nullptr, 0.3, INSTALLED_PAYLOAD, INSTALLED_PAYLOAD, 0},
+    {"installer copy 70%", kInstallerStart, nullptr, 0.7, INSTALLED_PAYLOAD, INSTALLED_PAYLOAD, 0},
+    {"installer ended", kInstallerEnd, nullptr, 0, NO_FILE, NO_FILE, 0},
+    {"status record begun", L"[LumoAgentApp::WriteUpdateStatus] configini[", nullptr, 0, NO_FILE, NO_FILE, 0},
+    {"status record written", L"[LumoAgentApp::WriteUpdateStatus] succes log", nullptr, 0, NO_FILE, NO_FILE,
+     0},
+    {"report written", L"Exit String[SUCCESS]", nullptr, 0, NO_FILE, NO_FILE, 0},
+};
+
+// Seconds of the day of a record's time stamp ("[2026/12/10 12:17:14.097000]").
+double RecordSeconds(const std::wstring& time)
+{
+    size_t at = time.find_last_of(L' ');
+    if (at == std::wstring::npos)
+        return -1;
+    int h = 0, m = 0;
+    double sec = 0;
+    if (swscanf(time.c_str() + at + 1, L"%d:%d:%lf", &h, &m, &sec) != 3)
+        return -1;
+    return h * 3600.0 + m * 60.0 + sec;
+}
 
 // A machine with the client installed, the service stand-in, and a 50 MiB patch whose installer
 // logs its runs.
@@ -299,9 +329,33 @@ public:
     struct KillResult
     {
         bool killed = false; // false: the run ended before the point was reached
-        std::string atKill;  // what the point found
-        std::string left;    // what the killed run left behind
+        std::string atKill;  // the shown file's share
+        std::wstring lastRecord;
+        std::string left; // what the killed run left behind
     };
+
+    // Milliseconds from the first record holding `from` to the first holding `to` in the
+    // records kept from the first full run.
+    double PhaseMs(const wchar_t* from, const wchar_t* to) const
+    {
+        double t0 = -1, t1 = -1;
+        for (const DebugRecord& r : m_firstRun)
+        {
+            if (t0 < 0 && r.message.find(from) != std::wstring::npos)
+                t0 = RecordSeconds(r.time);
+            else if (t0 >= 0 && t1 < 0 && r.message.find(to) != std::wstring::npos)
+                t1 = RecordSeconds(r.time);
+        }
+        return t0 >= 0 && t1 >= t0 ? (t1 - t0) * 1000 : 0;
+    }
+
+    long long FullSize(int file) const
+    {
+        // The inner archive of random data is as large as the payload, give or take its headers.
+        return file == PATCH_COPY  ? static_cast<long long>(m_patchBytes.size())
+               : file == OLD_PATCH ? 0
+                                   : static_cast<long long>(m_data.size());
+    }
 
     KillResult RunAndKill(const KillPoint& point)
     {
@@ -317,30 +371,20 @@ public:
             kr.atKill = "agent not started";
             return kr;
         }
-        long long target = 0;
-        if (point.file >= 0)
-        {
-            // The inner archive of random data is as large as the payload, give or take its headers.
-            long long full = point.file == PATCH_COPY  ? static_cast<long long>(m_patchBytes.size())
-                             : point.file == OLD_PATCH ? 0
-                                                       : static_cast<long long>(m_data.size());
-            target = static_cast<long long>(point.share * static_cast<double>(full));
-        }
+        long long target =
+            point.waitFile == NO_FILE
+                ? 0
+                : static_cast<long long>(point.share * static_cast<double>(FullSize(point.waitFile)));
+        double delayMs = point.delayMs;
+        if (point.phaseEnd != nullptr)
+            delayMs += point.share * PhaseMs(point.trace, point.phaseEnd);
         bool reached = false;
         double deadline = Now() + 180;
-        long long size = -1;
         while (!reached && Now() < deadline && WaitForSingleObject(agent.Handle(), 0) == WAIT_TIMEOUT)
         {
-            bool traced = point.trace == nullptr || m_trace.Contains(point.trace);
-            if (traced && point.file >= 0)
-            {
-                size = SizeOf(m_watched[point.file]);
-                reached = size >= target && size >= 0;
-            }
-            else
-            {
-                reached = traced;
-            }
+            reached = point.trace == nullptr || m_trace.Contains(point.trace);
+            if (reached && point.waitFile != NO_FILE)
+                reached = SizeOf(m_watched[point.waitFile]) >= target;
             if (!reached)
                 YieldProcessor();
         }
@@ -350,24 +394,30 @@ public:
             agent.Terminate();
             return kr;
         }
-        if (point.delayMs > 0)
-            Sleep(static_cast<DWORD>(point.delayMs));
+        double until = Now() + delayMs / 1000;
+        while (Now() < until)
+            YieldProcessor();
         DWORD dwPid = agent.Pid();
         agent.Terminate();
         kr.killed = true;
         int orphans = KillOrphanInstallers(dwPid);
-        if (point.file >= 0 && point.file != OLD_PATCH)
+
+        // Where the agent was: its last record, and how far the shown file had grown.
+        std::vector<DebugRecord> records = m_trace.RecordsOf(dwPid);
+        kr.lastRecord = records.empty() ? L"(none)" : records.back().message.substr(0, 44);
+        if (point.showFile != NO_FILE)
         {
-            long long full = point.file == PATCH_COPY ? static_cast<long long>(m_patchBytes.size())
-                                                      : static_cast<long long>(m_data.size());
-            long long now = SizeOf(m_watched[point.file]);
-            char buf[64];
-            sprintf(buf, "%lld%%", (now < 0 ? -1 : now * 100 / (full > 0 ? full : 1)));
+            long long now = SizeOf(m_watched[point.showFile]);
+            char buf[32];
+            if (now < 0)
+                sprintf(buf, "none");
+            else
+                sprintf(buf, "%lld%%", now * 100 / FullSize(point.showFile));
             kr.atKill = buf;
         }
         else
         {
-            kr.atKill = point.trace != nullptr ? "record seen" : "folder seen";
+            kr.atKill = "-";
         }
         // What the killed run left behind.
         if (FileExists(m_watched[OLD_PATCH]))
@@ -377,13 +427,16 @@ public:
         long long copy = SizeOf(m_watched[PATCH_COPY]);
         if (copy >= 0 && copy < static_cast<long long>(m_patchBytes.size()))
             kr.left += "cut-patch-copy ";
+        long long expanded = SizeOf(m_watched[EXPANDED_PAYLOAD]);
+        if (expanded >= 0 && expanded < static_cast<long long>(m_data.size()))
+            kr.left += "cut-payload ";
         if (!FileExists(m_machine.UpdateDir()))
             kr.left += "no-update-folder ";
         std::string runs = ReadFileBytes(m_runLog).substr(static_cast<size_t>(logAt));
         if (runs.find("start") != std::string::npos && runs.find("end") == std::string::npos)
             kr.left += "installer-cut ";
         if (orphans > 0)
-            kr.left += "orphan-installer-killed ";
+            kr.left += "installer-killed ";
         if (channel.Report() == L"SUCCESS")
             kr.left += "reported ";
         if (kr.left.empty())
@@ -397,6 +450,7 @@ public:
     std::string m_data, m_patchBytes;
     std::wstring m_patch, m_patchName, m_runLog, m_cmd;
     std::wstring m_watched[WATCHED_FILES];
+    std::vector<DebugRecord> m_firstRun;
 };
 
 void RunPoints(const std::vector<KillPoint>& points)
@@ -407,16 +461,18 @@ void RunPoints(const std::vector<KillPoint>& points)
     double firstRun = 0;
     std::string first = rig.RunAndCheck(&firstRun);
     ASSERT_EQ("", first) << "the first full run";
+    rig.m_firstRun = rig.m_trace.Records();
     printf("patch %lld bytes, payload %zu bytes; full run %.1f s\n",
            static_cast<long long>(rig.m_patchBytes.size()), rig.m_data.size(), firstRun);
-    printf("%-26s | %-10s | %-34s | %s\n", "kill point", "at kill", "left by the killed run", "rerun");
+    printf("%-24s | %-44s | %-5s | %-34s | %s\n", "kill point", "last record of the killed agent", "file",
+           "left by the killed run", "rerun");
     int nKilled = 0;
     for (const KillPoint& point : points)
     {
         Rig::KillResult kr = rig.RunAndKill(point);
         std::string wrong = rig.RunAndCheck();
-        printf("%-26s | %-10s | %-34s | %s\n", point.name, kr.atKill.c_str(), kr.left.c_str(),
-               wrong.empty() ? "SUCCESS, complete" : wrong.c_str());
+        printf("%-24s | %-44s | %-5s | %-34s | %s\n", point.name, ToUtf8(kr.lastRecord).c_str(),
+               kr.atKill.c_str(), kr.left.c_str(), wrong.empty() ? "SUCCESS, complete" : wrong.c_str());
         fflush(stdout);
         EXPECT_TRUE(kr.killed) << point.name << ": " << kr.atKill;
         EXPECT_EQ("", wrong) << point.name;
@@ -429,11 +485,12 @@ void RunPoints(const std::vector<KillPoint>& points)
 TEST(AgentKill, RerunAfterAKillCompletesTheUpdate)
 {
     std::vector<KillPoint> points;
-    for (const char* name : {"old_patch being deleted", "patch copy 50%", "hashing +0 ms",
-                             "inner expansion 50%", "installer copy 30%", "status record written"})
+    for (const char* name : {"old_patch being deleted", "patch copy 50%", "hashing 50%",
+                             "inner expansion 50%", "installer copy 30%", "status record begun"})
         for (const KillPoint& p : kAllPoints)
             if (strcmp(p.name, name) == 0)
                 points.push_back(p);
+    ASSERT_EQ(6u, points.size());
     RunPoints(points);
 }
 
