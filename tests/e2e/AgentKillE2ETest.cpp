@@ -15,7 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "app/LumoAgentApp.h"
 #include "common/GpHandles.h"
+#include "common/GpSeams.h"
 #include "tests/e2e/ClientMachine.h"
 #include "tests/e2e/ServiceSimRunner.h"
 #include "tests/support/TestUtil.h"
@@ -498,4 +500,83 @@ TEST(AgentKill, RerunAfterAKillCompletesTheUpdate)
 TEST(AgentKill, DISABLED_EveryPoint)
 {
     RunPoints(std::vector<KillPoint>(std::begin(kAllPoints), std::end(kAllPoints)));
+}
+
+// The tool's side: its agent dies without a report. The tool is this test program (in-process,
+// with its waits shortened through the seam); the service stand-in starts nothing, so the test
+// starts the real agent from the staged command line, as the service would.
+TEST(AgentKillTool, ToolOfAKilledAgentFailsAndTheNextRunReusesTheStaging)
+{
+    ClientMachine machine;
+    ServiceSimRunner service;
+    ASSERT_TRUE(service.Start(L"/exec=off /version=6.59.0.0 /login=1"));
+    TraceCapture trace(L"QVS-Debug");
+    ClientMachine::Patch spec;
+    spec.installerDelayMs = 3000; // the agent is killed while it waits for its installer
+    std::wstring patch = machine.BuildPatch(spec);
+    ASSERT_FALSE(patch.empty());
+    std::wstring patchName = patch.substr(patch.find_last_of(L'\\') + 1);
+
+    // The agent command line the tool sent; the staged copy of the program is this test program,
+    // so the real agent takes its place first.
+    auto startStagedAgent = [&](ChildProcess& agent) {
+        std::string log = service.Log();
+        size_t at = log.rfind("cmdline=<");
+        if (at == std::string::npos)
+            return false;
+        std::wstring cmd = FromUtf8(log.substr(at + 9, log.find("> ", at) - at - 9));
+        std::wstring exe = cmd.substr(0, cmd.find(L" /Agent "));
+        return CopyFileW(BinPath(L"LumoAgent.exe").c_str(), exe.c_str(), FALSE) &&
+               agent.Start(cmd, machine.Root());
+    };
+    auto newTool = [&](LumoAgentApp& tool) {
+        tool.m_bConfirm = 0;
+        wcscpy(tool.m_szMode, L"/sp");
+        wcscpy(tool.m_szPatchPath, patch.c_str());
+        wcscpy(tool.m_szPatchName, patchName.c_str());
+    };
+
+    ChildProcess agent;
+    int waits = 0;
+    DWORD agentPid = 0;
+    GpSeam().WaitForObjectFn = [&](HANDLE h, DWORD) {
+        if (waits++ == 0)
+        {
+            EXPECT_TRUE(startStagedAgent(agent));
+            agentPid = agent.Pid();
+            EXPECT_TRUE(trace.WaitFor(L"Wait Start hProcess", 60000));
+            agent.Terminate();
+            KillOrphanInstallers(agentPid);
+        }
+        return WaitForSingleObject(h, 2); // the ten minutes pass in a second or two
+    };
+    LumoAgentApp tool;
+    newTool(tool);
+    EXPECT_EQ(0, tool.UserProgress());
+    EXPECT_EQ(600, waits);
+    EXPECT_EQ(10, tool.m_nExitCode);
+    EXPECT_EQ(ERROR_TIMEOUT, tool.m_nExtInfo);
+    std::wstring stage1 = machine.StagingDir();
+    EXPECT_TRUE(FileExists(stage1 + L"\\" + patchName)) << "a failed run keeps its staging folder";
+
+    // The next run deletes the left staging folder, stages afresh and completes the update.
+    waits = 0;
+    GpSeam().WaitForObjectFn = [&](HANDLE h, DWORD ms) {
+        if (waits++ == 0)
+        {
+            EXPECT_TRUE(startStagedAgent(agent));
+            EXPECT_TRUE(agent.Wait(120000));
+        }
+        return WaitForSingleObject(h, ms);
+    };
+    LumoAgentApp again;
+    newTool(again);
+    EXPECT_EQ(1, again.UserProgress()) << service.Log();
+    EXPECT_EQ(0, again.m_nExitCode);
+    EXPECT_EQ(1, waits);
+    EXPECT_FALSE(FileExists(stage1));
+    EXPECT_FALSE(FileExists(stage1.substr(0, stage1.size() - 1) + L"2"))
+        << "the staging folder goes after success";
+    EXPECT_EQ("new client", ReadFileBytes(machine.InstallDir() + L"\\bin\\client.dll"));
+    EXPECT_EQ(L"3", ClientMachine::StatusValue(L"QVC-E2E", L"UpdateStatus"));
 }
