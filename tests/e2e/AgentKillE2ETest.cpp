@@ -165,6 +165,8 @@ const wchar_t kHashed[] = L"CalcHashOnce rc=";
 const wchar_t kExpanded[] = L"Patch File Expand Success";
 const wchar_t kInstallerStart[] = L"Wait Start hProcess";
 const wchar_t kInstallerEnd[] = L"終了済み ExitCode=37";
+const wchar_t kStatusBegin[] = L"[LumoAgentApp::WriteUpdateStatus] configini[";
+const wchar_t kStatusWritten[] = L"[LumoAgentApp::WriteUpdateStatus] succes log";
 
 const KillPoint kAllPoints[] = {
     {"logout checked", L"はログアウトされていることを確認", nullptr, 0, NO_FILE, NO_FILE, 0},
@@ -190,9 +192,10 @@ const KillPoint kAllPoints[] = {
     {"installer copy 30%", kInstallerStart, nullptr, 0.3, INSTALLED_PAYLOAD, INSTALLED_PAYLOAD, 0},
     {"installer copy 70%", kInstallerStart, nullptr, 0.7, INSTALLED_PAYLOAD, INSTALLED_PAYLOAD, 0},
     {"installer ended", kInstallerEnd, nullptr, 0, NO_FILE, NO_FILE, 0},
-    {"status record begun", L"[LumoAgentApp::WriteUpdateStatus] configini[", nullptr, 0, NO_FILE, NO_FILE, 0},
-    {"status record written", L"[LumoAgentApp::WriteUpdateStatus] succes log", nullptr, 0, NO_FILE, NO_FILE,
-     0},
+    {"status record begun", kStatusBegin, nullptr, 0, NO_FILE, NO_FILE, 0},
+    {"status record 30%", kStatusBegin, kStatusWritten, 0.3, NO_FILE, NO_FILE, 0},
+    {"status record 70%", kStatusBegin, kStatusWritten, 0.7, NO_FILE, NO_FILE, 0},
+    {"status record written", kStatusWritten, nullptr, 0, NO_FILE, NO_FILE, 0},
     {"report written", L"Exit String[SUCCESS]", nullptr, 0, NO_FILE, NO_FILE, 0},
 };
 
@@ -488,7 +491,7 @@ TEST(AgentKill, RerunAfterAKillCompletesTheUpdate)
 {
     std::vector<KillPoint> points;
     for (const char* name : {"old_patch being deleted", "patch copy 50%", "hashing 50%",
-                             "inner expansion 50%", "installer copy 30%", "status record begun"})
+                             "inner expansion 50%", "installer copy 30%", "status record 30%"})
         for (const KillPoint& p : kAllPoints)
             if (strcmp(p.name, name) == 0)
                 points.push_back(p);
