@@ -16,6 +16,8 @@
 namespace
 {
 constexpr DWORD STATUS_FAILED_FROM = 100;
+constexpr int REPLACE_ATTEMPTS = 10;
+constexpr DWORD REPLACE_RETRY_MS = 100;
 
 struct StatusRecord
 {
@@ -76,7 +78,17 @@ bool ReplaceStatusFile(const wchar_t* pszTemp, const wchar_t* pszIni)
         if (copy)
             FlushFileBuffers(copy.Get());
     }
-    return MoveFileExW(pszTemp, pszIni, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    // A client reading the file at that moment holds the rename off: it is tried again.
+    for (int nAttempt = 1;; nAttempt++)
+    {
+        if (MoveFileExW(pszTemp, pszIni, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        DWORD dwErr = GetLastError();
+        if ((dwErr != ERROR_SHARING_VIOLATION && dwErr != ERROR_ACCESS_DENIED) ||
+            nAttempt == REPLACE_ATTEMPTS)
+            return false;
+        GpSleep(REPLACE_RETRY_MS);
+    }
 }
 } // namespace
 

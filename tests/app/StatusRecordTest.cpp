@@ -4,10 +4,13 @@
 
 #include <shlobj.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include "app/LumoAgentApp.h"
 #include "common/GpHandles.h"
+#include "common/GpSeams.h"
 #include "tests/support/TestUtil.h"
 #include "tests/support/TraceCapture.h"
 
@@ -81,6 +84,53 @@ TEST(StatusRecord, RecordsReplaceTheFileWholeAndStaleCopiesGo)
     // Without an existing file the record makes one.
     app.WriteUpdateStatus(3);
     EXPECT_EQ(L"3", Value(ini, L"QVC-T", L"UpdateStatus"));
+    EXPECT_EQ(0, CopiesBeside(ini));
+    DeleteFileW(ini.c_str());
+}
+
+// A reader of the status file (the client) never finds it cut while records are written.
+TEST(StatusRecord, AReaderNeverFindsTheFileCut)
+{
+    std::wstring dir = SystemDir();
+    SHCreateDirectoryExW(nullptr, dir.c_str(), nullptr);
+    std::wstring ini = dir + L"\\LumoAgent.ini";
+    DeleteFileW(ini.c_str());
+    WritePrivateProfileStringW(L"QVC-OTHER", L"CurrentVersion", L"1.0.0.0", ini.c_str());
+    std::atomic<bool> done{false};
+    std::atomic<int> reads{0}, cut{0};
+    std::thread reader([&] {
+        while (!done)
+        {
+            // A moment where the file cannot be opened is not a cut file.
+            GpFile file(CreateFileW(ini.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+            if (!file)
+                continue;
+            char buf[4096];
+            DWORD cb = 0;
+            ReadFile(file.Get(), buf, sizeof(buf), &cb, nullptr);
+            file.Reset();
+            reads++;
+            Sleep(1); // a client that polls, not one that holds the file all the time
+            if (std::string(buf, cb).find("CurrentVersion=1.0.0.0") == std::string::npos)
+                cut++;
+        }
+    });
+    int retries = 0;
+    GpSeam().SleepFn = [&](DWORD) {
+        retries++;
+        Sleep(1);
+    };
+    LumoAgentApp app;
+    app.m_strProduct = L"QVC-T";
+    app.m_strVersion = L"6.70.0.1";
+    for (int i = 0; i < 100; i++)
+        app.WriteUpdateStatus(i % 2 ? 103 : 3);
+    done = true;
+    reader.join();
+    EXPECT_GT(reads.load(), 0);
+    EXPECT_EQ(0, cut.load()) << "of " << reads.load() << " reads, " << retries << " replaces retried";
+    EXPECT_EQ(L"103", Value(ini, L"QVC-T", L"UpdateStatus"));
     EXPECT_EQ(0, CopiesBeside(ini));
     DeleteFileW(ini.c_str());
 }
