@@ -108,13 +108,6 @@ BOOL LumoAgentApp::AgentProgress()
     strUpdate.Cat(L"Lumo\\QuoveraClient");
     VString strOld(szInstall);
     strOld.Cat(L"\\Lumo\\old_patch");
-    // An agent stopped while it deleted the old folder leaves it behind; it would stay for good
-    // and make every later move fail.
-    if (GetFileAttributesW(strOld) != INVALID_FILE_ATTRIBUTES)
-    {
-        GPTRACE(TRACE_WARNING, L"[%s] Lumo Old Patch Folder Exist[%s]", FN, strOld.c_str());
-        DeleteFolderTree(strOld);
-    }
     if (GetFileAttributesW(strUpdate) != INVALID_FILE_ATTRIBUTES)
     {
         GPTRACE(TRACE_WARNING, L"[%s] Lumo Update Folder Exist[%s]", FN, strUpdate.c_str());
@@ -140,6 +133,13 @@ BOOL LumoAgentApp::AgentProgress()
             }
             GpSleep(1000); // let the file system settle before the folder is made again
         }
+    }
+    // An agent stopped while it deleted the old folder leaves it behind, and nothing else would
+    // ever remove it: every later move would fail on it.
+    if (GetFileAttributesW(strOld) != INVALID_FILE_ATTRIBUTES)
+    {
+        GPTRACE(TRACE_WARNING, L"[%s] Lumo Old Patch Folder Exist[%s]", FN, strOld.c_str());
+        DeleteFolderTree(strOld);
     }
 
     if (!CreateDirectoryW(strUpdate, nullptr))

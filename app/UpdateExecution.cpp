@@ -8,6 +8,7 @@
 #include "../common/GpErrorText.h"
 #include "../common/GpFormat.h"
 #include "../common/GpHandles.h"
+#include "../common/GpPath.h"
 #include "../common/GpResult.h"
 #include "../common/GpSeams.h"
 #include "../common/GpTrace.h"
@@ -160,7 +161,16 @@ void LumoAgentApp::WriteUpdateStatus(DWORD dwStatus)
     RemoveStatusTemps(szIni);
     wchar_t szTemp[261 + 16];
     GpFormatN(szTemp, L"%s.~%X.tmp", szIni, GetCurrentProcessId());
-    bool bCopy = CopyFileW(szIni, szTemp, FALSE) != FALSE || GetLastError() == ERROR_FILE_NOT_FOUND;
+    bool bCopy = false;
+    if (CopyFileW(szIni, szTemp, FALSE))
+    {
+        CopyFileSecurity(szIni, szTemp); // the client keeps the access it had to the file
+        bCopy = true;
+    }
+    else
+    {
+        bCopy = GetLastError() == ERROR_FILE_NOT_FOUND;
+    }
     wchar_t szTime[22];
     _i64tow_s(static_cast<__int64>(_time64(nullptr)), szTime, 22, 10);
     wchar_t szInfo[512];

@@ -30,3 +30,7 @@ wchar_t* MakeStringsBuffer(const TmArray<VString>& list);
 // Deletes every listed file and folder (folders with their contents) without any UI and without
 // the recycle bin. ERROR_OK, ERROR_NON for an empty list, or the shell's error code negated.
 int ShDelete(const TmArray<VString>& list);
+
+// Gives pszTo the owner, group and access list of pszFrom (the access list alone where the owner
+// cannot be taken over), so that a file replacing another keeps the access the old one gave.
+void CopyFileSecurity(const wchar_t* pszFrom, const wchar_t* pszTo);

@@ -7,6 +7,7 @@
 #include "common/GpErrorText.h"
 #include "common/GpFormat.h"
 #include "common/GpHandles.h"
+#include "common/GpPath.h"
 #include "common/GpResult.h"
 #include "common/GpSeams.h"
 #include "common/GpTrace.h"
@@ -34,23 +35,6 @@ void MakePassPhrase(char (&szPhrase)[PASS_PHRASE_LEN + 1])
 bool IsValidHandle(HANDLE h)
 {
     return h != nullptr && h != INVALID_HANDLE_VALUE;
-}
-
-// Gives the new file the old one's security, so that the client keeps the access it had.
-void CopySecurity(const wchar_t* pszFrom, const wchar_t* pszTo)
-{
-    const SECURITY_INFORMATION si =
-        DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION;
-    DWORD cbNeed = 0;
-    GetFileSecurityW(pszFrom, si, nullptr, 0, &cbNeed);
-    if (cbNeed == 0)
-        return;
-    GpHeapBlock sd(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, cbNeed));
-    if (!sd || !GetFileSecurityW(pszFrom, si, sd.Get(), cbNeed, &cbNeed))
-        return;
-    // Taking the owner over needs a privilege; the access list alone is what matters most.
-    if (!SetFileSecurityW(pszTo, si, sd.Get()))
-        SetFileSecurityW(pszTo, DACL_SECURITY_INFORMATION, sd.Get());
 }
 
 // The writer of a temporary name ".~<pid in hex><2 digits>.tmp" is gone: its process id no longer
@@ -118,7 +102,7 @@ bool ReplaceTarget(const wchar_t* pszTemp, const wchar_t* pszTarget)
     DWORD dwAttr = GetFileAttributesW(pszTarget);
     if (dwAttr != INVALID_FILE_ATTRIBUTES)
     {
-        CopySecurity(pszTarget, pszTemp);
+        CopyFileSecurity(pszTarget, pszTemp);
         SetFileAttributesW(pszTemp, dwAttr);
     }
     DWORD dwErr = 0;

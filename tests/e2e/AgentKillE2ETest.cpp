@@ -514,9 +514,7 @@ TEST(AgentKillTool, ToolOfAKilledAgentFailsAndTheNextRunReusesTheStaging)
     ServiceSimRunner service;
     ASSERT_TRUE(service.Start(L"/exec=off /version=6.59.0.0 /login=1"));
     TraceCapture trace(L"QVS-Debug");
-    ClientMachine::Patch spec;
-    spec.installerDelayMs = 3000; // the agent is killed while it waits for its installer
-    std::wstring patch = machine.BuildPatch(spec);
+    std::wstring patch = machine.BuildPatch({});
     ASSERT_FALSE(patch.empty());
     std::wstring patchName = patch.substr(patch.find_last_of(L'\\') + 1);
 
@@ -547,7 +545,8 @@ TEST(AgentKillTool, ToolOfAKilledAgentFailsAndTheNextRunReusesTheStaging)
         {
             EXPECT_TRUE(startStagedAgent(agent));
             agentPid = agent.Pid();
-            EXPECT_TRUE(trace.WaitFor(L"Wait Start hProcess", 60000));
+            // Killed early on its road: no installer of its own is left running.
+            EXPECT_TRUE(trace.WaitFor(L"[LumoAgentApp::GetInstallDir] 32bit mode.", 60000));
             agent.Terminate();
             KillOrphanInstallers(agentPid);
         }
