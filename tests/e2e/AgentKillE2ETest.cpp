@@ -265,6 +265,8 @@ public:
         if (pSeconds != nullptr)
             *pSeconds = Now() - t0;
         std::string wrong;
+        if (!r.started)
+            return "agent not started (error " + std::to_string(GetLastError()) + ")";
         if (r.timedOut || r.exitCode != 0)
             wrong += "exit " + std::to_string(r.exitCode) + (r.timedOut ? " (hung)" : "") + "; ";
         std::wstring report = channel.Report();
