@@ -97,12 +97,12 @@ BOOL LumoAgentApp::AgentProgress()
     // The install folder is a plain prefix: it is expected to end with a backslash.
     VString strUpdate(szInstall);
     strUpdate.Cat(L"Lumo\\QuoveraClient");
+    VString strOld(szInstall);
+    strOld.Cat(L"\\Lumo\\old_patch");
     DWORD dwUpdateAttr = GetFileAttributesW(strUpdate);
     if (dwUpdateAttr != INVALID_FILE_ATTRIBUTES)
     {
         GPTRACE(TRACE_WARNING, L"[%s] Lumo Update Folder Exist[%s]", FN, strUpdate.c_str());
-        VString strOld(szInstall);
-        strOld.Cat(L"\\Lumo\\old_patch");
         // A leftover old-patch link goes first, as a link: a move onto it must not land in what it
         // points to.
         if (GpIsLink(GetFileAttributesW(strOld)))
@@ -143,6 +143,13 @@ BOOL LumoAgentApp::AgentProgress()
             }
             GpSleep(1000); // let the file system settle before the folder is made again
         }
+    }
+    // An agent stopped while it deleted the old folder leaves it behind, and nothing else would
+    // ever remove it: every later move would fail on it.
+    if (GetFileAttributesW(strOld) != INVALID_FILE_ATTRIBUTES)
+    {
+        GPTRACE(TRACE_WARNING, L"[%s] Lumo Old Patch Folder Exist[%s]", FN, strOld.c_str());
+        GpDeleteTree(strOld);
     }
 
     if (!CreateDirectoryW(strUpdate, nullptr))

@@ -290,3 +290,19 @@ wchar_t* MakeStringsBuffer(const TmArray<VString>& list)
     }
     return pBuf;
 }
+
+void CopyFileSecurity(const wchar_t* pszFrom, const wchar_t* pszTo)
+{
+    const SECURITY_INFORMATION si =
+        DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION;
+    DWORD cbNeed = 0;
+    GetFileSecurityW(pszFrom, si, nullptr, 0, &cbNeed);
+    if (cbNeed == 0)
+        return;
+    GpHeapBlock sd(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, cbNeed));
+    if (!sd || !GetFileSecurityW(pszFrom, si, sd.Get(), cbNeed, &cbNeed))
+        return;
+    // Taking the owner over needs a privilege; the access list alone is what matters most.
+    if (!SetFileSecurityW(pszTo, si, sd.Get()))
+        SetFileSecurityW(pszTo, DACL_SECURITY_INFORMATION, sd.Get());
+}

@@ -35,3 +35,7 @@ int ShDelete(const TmArray<VString>& list);
 
 // ShDelete of one file or folder.
 int GpDeleteTree(const wchar_t* pszPath);
+
+// Gives pszTo the owner, group and access list of pszFrom (the access list alone where the owner
+// cannot be taken over), so that a file replacing another keeps the access the old one gave.
+void CopyFileSecurity(const wchar_t* pszFrom, const wchar_t* pszTo);

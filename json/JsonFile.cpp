@@ -7,6 +7,7 @@
 #include "common/GpErrorText.h"
 #include "common/GpFormat.h"
 #include "common/GpHandles.h"
+#include "common/GpPath.h"
 #include "common/GpResult.h"
 #include "common/GpSeams.h"
 #include "common/GpTrace.h"
@@ -31,21 +32,62 @@ void MakePassPhrase(char (&szPhrase)[PASS_PHRASE_LEN + 1])
     szPhrase[PASS_PHRASE_LEN] = '\0';
 }
 
-// Gives the new file the old one's security, so that the client keeps the access it had.
-void CopySecurity(const wchar_t* pszFrom, const wchar_t* pszTo)
+// The writer of a temporary name ".~<pid in hex><2 digits>.tmp" is gone: its process id no longer
+// runs. The own id and a process we may not look at count as alive.
+bool IsWriterGone(const wchar_t* pszName, size_t cchPrefix)
 {
-    const SECURITY_INFORMATION si =
-        DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION;
-    DWORD cbNeed = 0;
-    GetFileSecurityW(pszFrom, si, nullptr, 0, &cbNeed);
-    if (cbNeed == 0)
+    size_t cch = wcslen(pszName);
+    const size_t cchTail = 2 + 4; // two digits and ".tmp"
+    if (cch <= cchPrefix + 2 + cchTail || _wcsicmp(pszName + cch - 4, L".tmp") != 0)
+        return false;
+    const wchar_t* pHex = pszName + cchPrefix + 2; // past ".~"
+    size_t cchHex = cch - cchPrefix - 2 - cchTail;
+    if (cchHex > 8)
+        return false;
+    DWORD dwPid = 0;
+    for (size_t i = 0; i < cchHex; i++)
+    {
+        wchar_t c = pHex[i];
+        int nDigit = (c >= L'0' && c <= L'9') ? c - L'0' : (c >= L'A' && c <= L'F') ? c - L'A' + 10 : -1;
+        if (nDigit < 0)
+            return false;
+        dwPid = dwPid * 16 + static_cast<DWORD>(nDigit);
+    }
+    if (dwPid == GetCurrentProcessId())
+        return false;
+    GpKernelHandle process(OpenProcess(SYNCHRONIZE, FALSE, dwPid));
+    if (!process)
+        return GetLastError() == ERROR_INVALID_PARAMETER; // no such process
+    return WaitForSingleObject(process.Get(), 0) == WAIT_OBJECT_0;
+}
+
+// A save killed half-way leaves its temporary file beside the target; the next save removes those
+// whose writer has ended. A file still held open by its writer cannot be deleted anyway.
+void RemoveStaleTemps(const wchar_t* pszTarget)
+{
+    static const wchar_t* const FN = L"JsonFile::Save";
+    const wchar_t* pSlash = wcsrchr(pszTarget, L'\\');
+    VString pattern(pszTarget);
+    pattern.Cat(L".~*.tmp");
+    size_t cchDir = pSlash != nullptr ? static_cast<size_t>(pSlash - pszTarget + 1) : 0;
+    size_t cchPrefix = wcslen(pszTarget) - cchDir; // the target's own name
+    WIN32_FIND_DATAW fd;
+    GpFind find(FindFirstFileW(pattern, &fd));
+    if (!find)
         return;
-    GpHeapBlock sd(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, cbNeed));
-    if (!sd || !GetFileSecurityW(pszFrom, si, sd.Get(), cbNeed, &cbNeed))
-        return;
-    // Taking the owner over needs a privilege; the access list alone is what matters most.
-    if (!SetFileSecurityW(pszTo, si, sd.Get()))
-        SetFileSecurityW(pszTo, DACL_SECURITY_INFORMATION, sd.Get());
+    do
+    {
+        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+            _wcsnicmp(fd.cFileName, pszTarget + cchDir, cchPrefix) != 0 ||
+            wcsncmp(fd.cFileName + cchPrefix, L".~", 2) != 0 || !IsWriterGone(fd.cFileName, cchPrefix))
+            continue;
+        VString stale;
+        stale.Copy(pszTarget);
+        stale.GetBuffer()[cchDir] = L'\0';
+        stale.Cat(fd.cFileName);
+        if (DeleteFileW(stale))
+            GPTRACE(TRACE_WARNING, L"[%s] 中断された保存の一時ファイルを削除[%s]", FN, stale.c_str());
+    } while (FindNextFileW(find.Get(), &fd));
 }
 
 // Puts the new file in the place of the old one with one rename, after giving it the old one's
@@ -55,7 +97,7 @@ bool ReplaceTarget(const wchar_t* pszTemp, const wchar_t* pszTarget)
     DWORD dwAttr = GetFileAttributesW(pszTarget);
     if (dwAttr != INVALID_FILE_ATTRIBUTES)
     {
-        CopySecurity(pszTarget, pszTemp);
+        CopyFileSecurity(pszTarget, pszTemp);
         SetFileAttributesW(pszTemp, dwAttr);
     }
     DWORD dwErr = 0;
@@ -412,6 +454,7 @@ int JsonFile::Save()
     // Never write over the file itself: a stop half-way would leave it truncated. The new
     // content goes to a file of its own in the same folder and takes the old one's place at once.
     VString savedPlain(m_strPath);
+    RemoveStaleTemps(target);
     VString tempPath;
     int rc = WriteTemp(target, tempPath);
     if (rc == 1)

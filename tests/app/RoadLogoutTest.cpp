@@ -591,6 +591,35 @@ TEST(AgentProgress, ExistingUpdateFolderIsReplaced)
     }
 }
 
+// An old_patch folder left by an agent stopped while it deleted it goes with the next run, with or
+// without an update folder beside it.
+TEST(AgentProgress, LeftOldPatchFolderGoes)
+{
+    for (bool withUpdateFolder : {false, true})
+    {
+        DriverFixture f;
+        ProductKeys keys;
+        ASSERT_TRUE(keys.Write(kKey32, f.InstallDir()));
+        std::wstring lumo = f.install / L"Lumo";
+        std::wstring old = lumo + L"\\old_patch";
+        ASSERT_TRUE(CreateDirectoryW(lumo.c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryW(old.c_str(), nullptr));
+        ASSERT_TRUE(WriteFileBytes(old + L"\\QVClient_v0.zip", "left"));
+        if (withUpdateFolder)
+        {
+            ASSERT_TRUE(CreateDirectoryW((lumo + L"\\QuoveraClient").c_str(), nullptr));
+        }
+        GpSeam().SleepFn = [](DWORD) {};
+        TraceCapture cap;
+        f.app.AgentProgress();
+        EXPECT_FALSE(FileExists(old)) << withUpdateFolder;
+        EXPECT_EQ("PK patch", ReadFileBytes(lumo + L"\\QuoveraClient\\QVClient_v1.zip")) << withUpdateFolder;
+        EXPECT_TRUE(cap.WaitFor(L"[LumoAgentApp::AgentProgress] Lumo Old Patch Folder Exist[" +
+                                f.InstallDir() + L"\\Lumo\\old_patch]"));
+        GpSeam().SleepFn = nullptr;
+    }
+}
+
 TEST(AgentProgress, RealAgentCopiesThePatchIntoAFreshUpdateFolder)
 {
     NewSimDesktop();

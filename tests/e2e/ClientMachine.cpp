@@ -73,9 +73,15 @@ std::wstring ClientMachine::BuildPatch(const Patch& patch)
     std::wstring source = dir + L"\\source";
     MakeDirs(source);
     CopyFileW(BinPath(L"PatchMain.exe").c_str(), (source + L"\\PatchMain.exe").c_str(), FALSE);
+    std::string ini;
     if (patch.installerExitCode != 37)
-        WriteFileBytes(source + L"\\PatchMain.ini",
-                       "[PatchMain]\r\nExitCode=" + std::to_string(patch.installerExitCode) + "\r\n");
+        ini += "ExitCode=" + std::to_string(patch.installerExitCode) + "\r\n";
+    if (patch.installerDelayMs != 0)
+        ini += "DelayMs=" + std::to_string(patch.installerDelayMs) + "\r\n";
+    if (!patch.installerRunLog.empty())
+        ini += "RunLog=" + ToUtf8(patch.installerRunLog) + "\r\n";
+    if (!ini.empty())
+        WriteFileBytes(source + L"\\PatchMain.ini", "[PatchMain]\r\n" + ini);
     for (const auto& file : patch.payload)
     {
         std::wstring path = source + L"\\payload\\" + file.first;

@@ -26,8 +26,10 @@ public:
     {
         std::wstring pid = L"QVC-E2E";
         std::wstring version = L"6.70.0.1";
-        int installerExitCode = 37; // PatchMain.exe ends with this
-        std::wstring digestText;    // non-empty: written instead of the real digest
+        int installerExitCode = 37;   // PatchMain.exe ends with this
+        int installerDelayMs = 0;     // PatchMain.exe pauses this long before installing
+        std::wstring installerRunLog; // non-empty: PatchMain.exe logs each run's start and end there
+        std::wstring digestText;      // non-empty: written instead of the real digest
         std::vector<std::pair<std::wstring, std::string>> payload = {{L"bin\\client.dll", "new client"}};
     };
     // Builds QVClient_v<version>.zip in a folder of its own; returns its path (empty on failure).

@@ -6,6 +6,8 @@
 //   ExitCode=37        exit code to end with (anything but 37 is a failed installation)
 //   TargetDir=C:\...   install here instead of the registry's InstallLocation
 //   DelayMs=0          pause before installing
+//   RunLog=C:\...\x.log one line when a run starts and one when it ends ("start pid=N",
+//                      "end pid=N exit=N"), appended, so that a test can count finished runs
 // The install folder comes from the client's Uninstall entry ("InstallLocation"), as the
 // updater finds it.
 #include <windows.h>
@@ -37,6 +39,21 @@ std::wstring InstallLocation()
     return L"";
 }
 
+// Appends one line to the run log (no log configured: nothing).
+void LogRun(const std::wstring& log, const std::string& line)
+{
+    if (log.empty())
+        return;
+    HANDLE h = CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    std::string text = line + "\r\n";
+    DWORD cb = 0;
+    WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &cb, nullptr);
+    CloseHandle(h);
+}
+
 bool CopyTree(const std::wstring& from, const std::wstring& to)
 {
     CreateDirectoryW(to.c_str(), nullptr);
@@ -59,6 +76,20 @@ bool CopyTree(const std::wstring& from, const std::wstring& to)
     } while (FindNextFileW(h.Get(), &fd));
     return ok;
 }
+
+int Install(const std::wstring& dir, const std::wstring& installDir, UINT exitCode, UINT delayMs)
+{
+    if (delayMs > 0)
+        Sleep(delayMs);
+    if (exitCode != 37)
+        return static_cast<int>(exitCode); // a rehearsed failure installs nothing
+    if (installDir.empty())
+        return 2;
+    std::wstring payload = dir + L"\\payload";
+    if (GetFileAttributesW(payload.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return 37; // nothing to install
+    return CopyTree(payload, installDir) ? 37 : 29;
+}
 } // namespace
 
 int wmain()
@@ -77,14 +108,11 @@ int wmain()
     if (!installDir.empty() && installDir.back() == L'\\')
         installDir.pop_back();
 
-    if (delayMs > 0)
-        Sleep(delayMs);
-    if (exitCode != 37)
-        return static_cast<int>(exitCode); // a rehearsed failure installs nothing
-    if (installDir.empty())
-        return 2;
-    std::wstring payload = dir + L"\\payload";
-    if (GetFileAttributesW(payload.c_str()) == INVALID_FILE_ATTRIBUTES)
-        return 37; // nothing to install
-    return CopyTree(payload, installDir) ? 37 : 29;
+    wchar_t runLog[MAX_PATH] = L"";
+    GetPrivateProfileStringW(L"PatchMain", L"RunLog", L"", runLog, MAX_PATH, ini.c_str());
+    std::string pid = std::to_string(GetCurrentProcessId());
+    LogRun(runLog, "start pid=" + pid);
+    int rc = Install(dir, installDir, exitCode, delayMs);
+    LogRun(runLog, "end pid=" + pid + " exit=" + std::to_string(rc));
+    return rc;
 }
