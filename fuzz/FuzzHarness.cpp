@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdio>
 #include <exception>
+#include <map>
 #include <set>
 #include <thread>
 
@@ -154,7 +155,8 @@ SIZE_T PrivateUsage()
     if (!GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc),
                               sizeof(pmc)))
         return 0;
-    return pmc.PrivateUsage;
+    // Wine 8 leaves PrivateUsage at 0; the commit charge it does report is the same quantity.
+    return pmc.PrivateUsage != 0 ? pmc.PrivateUsage : pmc.PagefileUsage;
 }
 
 std::wstring DefaultCrashDir()
@@ -189,6 +191,28 @@ void Print(const char* pszFormat, ...)
     fflush(stdout);
 }
 
+// Faults of the kinds the checks look for, on purpose.
+void InjectFault(const std::wstring& kind)
+{
+    if (kind == L"crash")
+        *static_cast<volatile int*>(nullptr) = 1;
+    else if (kind == L"hang")
+        Sleep(INFINITE);
+    else if (kind == L"leak")
+        HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, 65536);
+    else if (kind == L"heap")
+    {
+        // Writes over the header of the block that follows.
+        static BYTE* s_p = nullptr;
+        if (s_p == nullptr)
+        {
+            s_p = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, 32));
+            HeapAlloc(GetProcessHeap(), 0, 32);
+            memset(s_p, 0xCC, 80);
+        }
+    }
+}
+
 // Saves an input that failed a check that does not end the process by itself.
 void ReportCheck(const char* kind, const std::string& why)
 {
@@ -206,6 +230,10 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options)
             options.replay = argv[++i];
         else if (a == L"--crashes" && i + 1 < argc)
             options.crashDir = argv[++i];
+        else if (a == L"--hang-ms" && i + 1 < argc)
+            options.hangMs = static_cast<DWORD>(_wcstoui64(argv[++i], nullptr, 10));
+        else if (a == L"--inject" && i + 1 < argc)
+            options.inject = argv[++i];
         else if (a == L"--leak-window" && i + 1 < argc)
             options.leakWindow = _wcstoui64(argv[++i], nullptr, 10);
         else if (!a.empty() && a[0] != L'-' && nPositional == 0 && ++nPositional)
@@ -214,8 +242,11 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options)
             options.seed = _wcstoui64(a.c_str(), nullptr, 10);
         else
         {
-            fprintf(stderr, "usage: %S [COUNT] [SEED] [--replay FILE] [--crashes DIR] [--leak-window N]\n",
-                    argv[0]);
+            fprintf(
+                stderr,
+                "usage: %S [COUNT] [SEED] [--replay FILE] [--crashes DIR] [--leak-window N] [--hang-ms N] "
+                "[--inject crash|hang|heap|leak]\n",
+                argv[0]);
             return false;
         }
     }
@@ -242,7 +273,7 @@ int Run(Target& target, const Options& options)
 {
     g_run.target = target.name.c_str();
     g_run.seed = options.seed;
-    g_run.hangMs = target.hangMs;
+    g_run.hangMs = options.hangMs != 0 ? options.hangMs : target.hangMs;
     lstrcpynW(g_run.crashDir, options.crashDir.c_str(), MAX_PATH);
     MakeDirs(options.crashDir);
     AddVectoredExceptionHandler(1, FaultHandler);
@@ -255,6 +286,8 @@ int Run(Target& target, const Options& options)
         g_run.input = &input;
         g_run.startTick = GetTickCount64();
         int rc = target.run(input);
+        if (it >= 3 && !options.inject.empty())
+            InjectFault(options.inject);
         g_run.startTick = 0;
         if (!HeapsValid())
             ReportCheck("heap", "HeapValidate failed after the input");
@@ -280,6 +313,7 @@ int Run(Target& target, const Options& options)
         corpus.push_back(Bytes());
     const size_t nSeeds = corpus.size();
     std::set<int> outcomes;
+    std::map<int, uint64_t> histogram;
     Rng rng(options.seed * 0x2545F4914F6CDD1DULL + 0x1234567ULL);
 
     ULONGLONG t0 = GetTickCount64();
@@ -300,6 +334,7 @@ int Run(Target& target, const Options& options)
         if (input.size() > target.mutator.maxLen)
             input.resize(target.mutator.maxLen);
         int rc = runOne(input, it);
+        histogram[rc]++;
         // An input that reaches an outcome not seen before is worth mutating further.
         if (outcomes.insert(rc).second && corpus.size() < 512)
             corpus.push_back(input);
@@ -328,6 +363,15 @@ int Run(Target& target, const Options& options)
     }
     g_run.stop = true;
     watchdog.join();
+    // How far the inputs got: result codes of the target, most frequent first.
+    std::vector<std::pair<uint64_t, int>> byCount;
+    for (const auto& kv : histogram)
+        byCount.push_back({kv.second, kv.first});
+    std::sort(byCount.rbegin(), byCount.rend());
+    std::string line;
+    for (size_t i = 0; i < byCount.size() && i < 16; i++)
+        line += " " + std::to_string(byCount[i].second) + ":" + std::to_string(byCount[i].first);
+    Print("fuzz %s: results (code:inputs)%s\n", g_run.target, line.c_str());
     Print("fuzz %s: inputs=%llu seed=%llu crashes=0 hangs=0 outside=0 heap=0 leaks=0 "
           "corpus=%u outcomes=%u max-window-growth=%u KiB time=%.1f s\n",
           g_run.target, static_cast<unsigned long long>(options.count),

@@ -65,7 +65,8 @@ struct Target
     DWORD hangMs = 20000;
 };
 
-// Settings from the command line: COUNT SEED [--replay FILE] [--crashes DIR] [--leak-window N].
+// Settings from the command line: COUNT SEED [--replay FILE] [--crashes DIR] [--leak-window N]
+// [--hang-ms N] [--inject crash|hang|heap|leak]. An injected fault proves that the checks see it.
 struct Options
 {
     uint64_t count = 1000;
@@ -73,6 +74,8 @@ struct Options
     std::wstring replay;
     std::wstring crashDir;
     uint64_t leakWindow = 10000;
+    DWORD hangMs = 0; // 0: the target's own
+    std::wstring inject;
     size_t leakBoundKiB = 4096;
 };
 
