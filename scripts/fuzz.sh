@@ -17,7 +17,7 @@ for t in $TARGETS; do
   case " $ALL " in *" $t "*) ;; *) echo "fuzz.sh: unknown target $t (one of: $ALL)" >&2; exit 2 ;; esac
 done
 
-scripts/build.sh $(for t in $TARGETS; do echo "fuzz_$t"; done)
+scripts/build.sh --target $(for t in $TARGETS; do echo "fuzz_$t"; done)
 . scripts/wine-env.sh
 trap wine_stop EXIT
 wine_start
