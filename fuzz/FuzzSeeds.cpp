@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "common/GpHandles.h"
 #include "enc/EncFile.h"
 #include "enc/aes197.h"
 #include "enc/keygeneration.h"
@@ -76,6 +77,15 @@ std::vector<Bytes> ZipSeeds()
     CreateDirectoryW((src + L"\\lib").c_str(), nullptr);
     WriteWholeFile(src + L"\\PatchMain.exe", Bytes("MZ-not-really-a-program"));
     WriteWholeFile(src + L"\\lib\\data.txt", Bytes(300, 'd'));
+    // Fixed times: the same seed gives the same archives, and so the same campaign.
+    FILETIME ft = SomeTime();
+    for (const wchar_t* psz : {L"\\PatchMain.exe", L"\\lib\\data.txt", L"\\lib"})
+    {
+        GpFile file(CreateFileW((src + psz).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (file)
+            SetFileTime(file.Get(), &ft, &ft, &ft);
+    }
     for (int z = 0; z < 2; z++)
     {
         PatchBuildOptions options;

@@ -21,6 +21,8 @@ scripts/build.sh --target $(for t in $TARGETS; do echo "fuzz_$t"; done)
 . scripts/wine-env.sh
 trap wine_stop EXIT
 wine_start
+# Heap tail checking: HeapValidate after each input then sees an overrun of a single byte.
+export WINEDEBUG=${LUMO_FUZZ_WINEDEBUG:-warn+heap}
 
 LOGDIR="$BUILD_DIR/fuzz/logs"
 mkdir -p "$LOGDIR" "$BUILD_DIR/fuzz/crashes"
@@ -30,10 +32,10 @@ for t in $TARGETS; do
   log="$LOGDIR/$t-s$SEED.log"
   start=$(date +%s)
   if "$BUILD_DIR/wine-run.sh" "$BUILD_DIR/bin/fuzz_$t.exe" "$COUNT" "$SEED" >"$log" 2>&1 \
-     && ! grep -q -e 'FUZZ FAULT' -e 'Unhandled stack overflow' "$log"; then
+     && ! grep -q -e 'FUZZ FAULT' -e 'Unhandled stack overflow' -e 'err:heap' "$log"; then
     result="clean ($(( $(date +%s) - start )) s)"
   else
-    result="FAULT: $(grep -m1 -e 'FUZZ FAULT' -e 'Unhandled stack overflow' "$log" || tail -n 1 "$log")"
+    result="FAULT: $(grep -m1 -e 'FUZZ FAULT' -e 'Unhandled stack overflow' -e 'err:heap' "$log" || tail -n 1 "$log")"
     failed=1
   fi
   printf '%-11s %9s  %s\n' "$t" "$COUNT" "$result"
