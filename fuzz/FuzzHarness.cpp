@@ -200,6 +200,8 @@ void InjectFault(const std::wstring& kind)
         Sleep(INFINITE);
     else if (kind == L"leak")
         HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, 65536);
+    else if (kind == L"outside") // beside the destination of the expansion targets
+        WriteWholeFile(ScratchRoot() + L"\\escaped.txt", "x");
     else if (kind == L"heap")
     {
         // Writes over the header of the block that follows.
@@ -245,7 +247,7 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options)
             fprintf(
                 stderr,
                 "usage: %S [COUNT] [SEED] [--replay FILE] [--crashes DIR] [--leak-window N] [--hang-ms N] "
-                "[--inject crash|hang|heap|leak]\n",
+                "[--inject crash|hang|heap|leak|outside]\n",
                 argv[0]);
             return false;
         }

@@ -66,7 +66,7 @@ struct Target
 };
 
 // Settings from the command line: COUNT SEED [--replay FILE] [--crashes DIR] [--leak-window N]
-// [--hang-ms N] [--inject crash|hang|heap|leak]. An injected fault proves that the checks see it.
+// [--hang-ms N] [--inject crash|hang|heap|leak|outside]. An injected fault proves that the checks see it.
 struct Options
 {
     uint64_t count = 1000;

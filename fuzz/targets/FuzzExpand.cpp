@@ -61,6 +61,20 @@ Target MakeTarget()
                     break;
             }
         }
+        // Names that climb further than the sandbox: every folder above it, up to the drive root.
+        std::wstring up = g_box.root;
+        for (size_t cut; ok && (cut = up.find_last_of(L'\\')) != std::wstring::npos;)
+        {
+            up.resize(cut);
+            std::wstring probe = up + L"\\escape.txt";
+            if (GetFileAttributesW(probe.c_str()) != INVALID_FILE_ATTRIBUTES)
+            {
+                char sz[600];
+                wsprintfA(sz, "written above the sandbox: <%.500S>", probe.c_str());
+                why = sz;
+                ok = false;
+            }
+        }
         RemoveTree(g_box.dest);
         return ok;
     };
