@@ -22,7 +22,7 @@ scripts/build.sh --target $(for t in $TARGETS; do echo "fuzz_$t"; done)
 trap wine_stop EXIT
 wine_start
 # Heap tail checking: HeapValidate after each input then sees an overrun of a single byte.
-export WINEDEBUG=${LUMO_FUZZ_WINEDEBUG:-warn+heap}
+export WINEDEBUG=${LUMO_FUZZ_WINEDEBUG:--all,err+heap,warn+heap}
 
 LOGDIR="$BUILD_DIR/fuzz/logs"
 mkdir -p "$LOGDIR" "$BUILD_DIR/fuzz/crashes"
