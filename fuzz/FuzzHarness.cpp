@@ -444,6 +444,19 @@ std::wstring ScratchRoot()
     {
         wchar_t szTemp[MAX_PATH];
         GetTempPathW(MAX_PATH, szTemp);
+        // A run that ended on a fault leaves its folder behind: gone once its process is.
+        WIN32_FIND_DATAW fd;
+        GpFind find(FindFirstFileW((std::wstring(szTemp) + L"lumofuzz-*").c_str(), &fd));
+        if (find)
+        {
+            do
+            {
+                DWORD pid = wcstoul(fd.cFileName + 9, nullptr, 10);
+                GpKernelHandle process(OpenProcess(SYNCHRONIZE, FALSE, pid));
+                if (!process)
+                    RemoveTree(std::wstring(szTemp) + fd.cFileName);
+            } while (FindNextFileW(find.Get(), &fd));
+        }
         wchar_t szName[MAX_PATH + 64];
         wsprintfW(szName, L"%slumofuzz-%lu", szTemp, GetCurrentProcessId());
         s_root = szName;
