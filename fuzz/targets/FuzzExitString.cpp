@@ -20,7 +20,8 @@ Target MakeTarget()
     t.run = [](const Bytes& input) {
         std::wstring text = BytesToWide(input);
         LumoAgentApp app;
-        int rc = app.ParseExitString(text.c_str());
+        // As the pipe delivers it: the bytes read, zero characters and all.
+        int rc = app.ParseExitString(text.c_str(), static_cast<DWORD>(text.size() * sizeof(wchar_t)));
         return rc < -1 ? -2 : rc > 20 ? 21 : rc;
     };
     return t;
