@@ -260,15 +260,13 @@ Bytes MutateContainer(Rng& rng, const Bytes& key, const Bytes& plain, const std:
             rng.OneIn(2) ? s_sizes[rng.Below(6)] : static_cast<int64_t>(natural - 32 + rng.Below(64));
         break;
     }
-    case 1: // header 1a's size. Claims far beyond the file are bounded here for now: the reader
-            // allocates them before it looks at the file's length (being mended separately).
+    case 1: // header 1a's size, up to the largest a header may claim and past it
     {
-        static const int64_t s_claims[] = {0, 16, 32, 48, 33, -16};
+        static const int64_t s_claims[] = {0,   16,         32,         48,         33,
+                                           -16, 1999999984, 2000000000, 2000000016, 0x7FFFFFF0};
         spec.encSize = rng.OneIn(2)
-                           ? s_claims[rng.Below(6)]
+                           ? s_claims[rng.Below(10)]
                            : static_cast<int64_t>(natural) + 16 * static_cast<int64_t>(rng.Below(128)) - 512;
-        if (spec.encSize > static_cast<int64_t>(natural) + (1 << 20))
-            spec.encSize = static_cast<int64_t>(natural);
         break;
     }
     case 2:

@@ -31,7 +31,7 @@ Target MakeTarget()
         t.seeds.push_back("E" + BuildContainer(spec));
     }
     t.seeds.push_back("P" + g_texts[0]);
-    t.mutator.maxLen = 16384; // as for the text parser: quadratic growth is being mended separately
+    t.mutator.maxLen = 262144;
     t.mutator.dictionary = JsonDictionary();
     MutatorOptions textMutator = t.mutator;
     textMutator.unit = 2;

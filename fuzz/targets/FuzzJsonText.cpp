@@ -15,7 +15,7 @@ Target MakeTarget()
     t.mutator.unit = 2;
     // Kept short for now: joined string pieces and growing arrays still cost quadratic time
     // (being mended separately).
-    t.mutator.maxLen = 16384;
+    t.mutator.maxLen = 262144;
     t.mutator.dictionary = JsonDictionary();
     t.run = [](const Bytes& input) {
         std::wstring text = BytesToWide(input);
