@@ -94,6 +94,12 @@ protected:
     }
 
     std::wstring UpdateDir() const { return m_dir / L"Update\\"; }
+    // An empty update folder for the next case of a table.
+    void ResetUpdateDir()
+    {
+        RemoveTree(m_dir / L"Update");
+        CreateDirectoryW((m_dir / L"Update").c_str(), nullptr);
+    }
 
     TempDir m_dir;
 };
@@ -167,8 +173,7 @@ TEST_F(PatchExpand, VerificationOutcomes)
         {
             EXPECT_TRUE(app.m_strProduct.IsEmpty() && app.m_strVersion.IsEmpty());
         }
-        RemoveTree(m_dir / L"Update");
-        CreateDirectoryW((m_dir / L"Update").c_str(), nullptr);
+        ResetUpdateDir();
     }
 }
 
@@ -237,8 +242,7 @@ TEST_F(PatchExpand, ProductTextsThatWouldAddToTheStatusFileAreRefused)
             EXPECT_EQ(c.pid, app.m_strProduct.c_str());
             EXPECT_EQ(c.version, app.m_strVersion.c_str());
         }
-        RemoveTree(m_dir / L"Update");
-        CreateDirectoryW((m_dir / L"Update").c_str(), nullptr);
+        ResetUpdateDir();
     }
 }
 
