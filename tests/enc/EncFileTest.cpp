@@ -6,10 +6,12 @@
 #include <string.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "EncTestUtil.h"
 #include "tests/support/TestUtil.h"
 #include "tests/support/TraceCapture.h"
+#include "common/GpHandles.h"
 #include "common/GpResult.h"
 #include "common/GpSeams.h"
 #include "enc/EncFile.h"
@@ -118,15 +120,15 @@ TEST_F(EncFileTest, WritesTheDocumentedContainerByteForByte)
     EXPECT_EQ(data, std::vector<BYTE>(back.begin(), back.begin() + 100));
 }
 
+// The salt of the documented header above: its 16 bytes backwards, four times over.
 TEST_F(EncFileTest, SaltIsHeader1aBackwardsFourTimes)
 {
     std::vector<BYTE> hd1a = Hex("1030C102BE2D9000000000000000A0D1");
     BYTE salt[64];
     EncFile::MakeSalt(hd1a.data(), salt);
-    std::vector<BYTE> one = Hex("D1 A0 00 00 00 00 00 00 00 90 2D BE 02 C1 30 10"), expected;
-    for (int i = 0; i < 4; i++)
-        expected.insert(expected.end(), one.begin(), one.end());
-    EXPECT_EQ(expected, std::vector<BYTE>(salt, salt + 64));
+    EXPECT_EQ(Hex("D1A000000000000000902DBE02C13010D1A000000000000000902DBE02C13010"
+                  "D1A000000000000000902DBE02C13010D1A000000000000000902DBE02C13010"),
+              std::vector<BYTE>(salt, salt + 64));
 }
 
 TEST_F(EncFileTest, SmallTickGivesLowestRand1)
@@ -243,34 +245,170 @@ TEST_F(EncFileTest, WrongPassPhraseGives6001WithDump)
     EXPECT_EQ(dumps[0].message.size(), dumps[1].message.size());
 }
 
-TEST_F(EncFileTest, FilesThatAreNoContainerGive13)
+// Header 1b encrypted again under the key its header 1a gives: Rand1 off by r1Delta, the size
+// field as given, the pass phrase right.
+void RewrapHeader1b(std::vector<BYTE>& file, int r1Delta, LONGLONG llSize)
 {
-    struct Case
-    {
-        const char* name;
-        std::vector<BYTE> bytes;
-        const wchar_t* line;
-    } cases[] = {
-        {"utf16", Hex("FFFE7B000D000A00220053006500720076006500720022003A007B007D007D00"),
-         L"[EncFile::ReadHeader1a] 非暗号データ？\u3000hd1a.cb=255."},
-        {"short", Hex("1030C102BE"), L"[EncFile::ReadHeader1a] ！ReadFile() cb=5. (need=16)."},
-        {"rand1", Hex("10 E8 00 02 06 EE 9000000000000000 0000"),
-         L"[EncFile::ReadHeader1a] 非暗号データ？\u3000Rand1=232."},
-        {"sum", Hex("10 30 C1 02 BF 2D 9000000000000000 A0D1"),
-         L"[EncFile::ReadHeader1a] 非暗号データ？\u3000R1(0xC130)+R2(0x2DBF)=0xEEEF."},
-        {"encsize", Hex("10 30 C1 02 BE 2D 9800000000000000 A0D1"),
-         L"[EncFile::ReadHeader1a] 暗号データサイズ(=152)が不正です。"},
-    };
-    std::wstring path = m_dir / L"plain.cfg";
-    for (const Case& c : cases)
-    {
-        PutFile(path, c.bytes);
-        m_trace.Clear();
-        EXPECT_EQ(ERROR_INVALID_DATA, Load(path, nullptr)) << c.name;
-        EXPECT_TRUE(m_trace.WaitFor(c.line)) << c.name;
-        EXPECT_TRUE(m_trace.WaitFor(L"[EncFile::Read] ！ReadHeader1a()")) << c.name;
-    }
+    BYTE salt[64], iv[16], key[16], rk[240];
+    int nRk = 0;
+    EncFile::MakeSalt(file.data(), salt);
+    EncFile::MakeIv(file.data(), iv);
+    ASSERT_EQ(1, EncDll_KeyGen(reinterpret_cast<const BYTE*>(PASS), 16, salt, key, 16));
+    ASSERT_EQ(0, EncryptKeyExpansion(key, 16, rk, &nRk));
+    BYTE hd1b[32] = {32, 0};
+    WORD r1 = static_cast<WORD>(49456 + r1Delta), r2 = 11710;
+    memcpy(hd1b + 2, &r1, 2);
+    memcpy(hd1b + 4, &r2, 2);
+    memcpy(hd1b + 8, &llSize, 8);
+    memcpy(hd1b + 16, PASS, 16);
+    ASSERT_EQ(0, EncryptionCBC(hd1b, file.data() + 16, 32, rk, nRk, iv));
 }
+
+// A container of 100 bytes written at tick 0, then spoilt; "%PATH%" in a line stands for its path.
+struct DamagedCase
+{
+    const char* name;
+    std::function<void(std::vector<BYTE>&)> spoil;
+    int nExpected;
+    std::vector<std::wstring> lines;
+    const wchar_t* absent;
+};
+
+void PrintTo(const DamagedCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+std::function<void(std::vector<BYTE>&)> Replace(const char* hex)
+{
+    return [hex](std::vector<BYTE>& file) { file = Hex(hex); };
+}
+
+std::function<void(std::vector<BYTE>&)> Header1b(int r1Delta, LONGLONG llSize)
+{
+    return [=](std::vector<BYTE>& file) { RewrapHeader1b(file, r1Delta, llSize); };
+}
+
+std::function<void(std::vector<BYTE>&)> Truncate(size_t n)
+{
+    return [n](std::vector<BYTE>& file) { file.resize(n); };
+}
+
+const wchar_t HD1A_FAILED[] = L"[EncFile::Read] ！ReadHeader1a()";
+
+const DamagedCase kDamagedCases[] = {
+    // Files that are no container at all.
+    {"Utf16",
+     Replace("FFFE7B000D000A00220053006500720076006500720022003A007B007D007D00"),
+     ERROR_INVALID_DATA,
+     {L"[EncFile::ReadHeader1a] 非暗号データ？\u3000hd1a.cb=255.", HD1A_FAILED},
+     nullptr},
+    {"Short",
+     Replace("1030C102BE"),
+     ERROR_INVALID_DATA,
+     {L"[EncFile::ReadHeader1a] ！ReadFile() cb=5. (need=16).", HD1A_FAILED},
+     nullptr},
+    {"Rand1",
+     Replace("10 E8 00 02 06 EE 9000000000000000 0000"),
+     ERROR_INVALID_DATA,
+     {L"[EncFile::ReadHeader1a] 非暗号データ？\u3000Rand1=232.", HD1A_FAILED},
+     nullptr},
+    {"Sum",
+     Replace("10 30 C1 02 BF 2D 9000000000000000 A0D1"),
+     ERROR_INVALID_DATA,
+     {L"[EncFile::ReadHeader1a] 非暗号データ？\u3000R1(0xC130)+R2(0x2DBF)=0xEEEF.", HD1A_FAILED},
+     nullptr},
+    {"EncSize",
+     Replace("10 30 C1 02 BE 2D 9800000000000000 A0D1"),
+     ERROR_INVALID_DATA,
+     {L"[EncFile::ReadHeader1a] 暗号データサイズ(=152)が不正です。", HD1A_FAILED},
+     nullptr},
+    // Header 1b written with the right key but wrong fields.
+    {"Header1bR1",
+     Header1b(1, 100),
+     ERROR_DECRYPTION_FAILED,
+     {L"[EncFile::ReadHeader1b] キーが違います。hd1a/dec: r1=49456/49457 r2=11710/11710"},
+     nullptr},
+    {"Header1bSizeNegative",
+     Header1b(0, -1),
+     ERROR_INVALID_DATA,
+     {L"[EncFile::ReadHeader1b] データサイズ不正。enc/dec: size=112/-1"},
+     nullptr},
+    {"Header1bSizeBeyond",
+     Header1b(0, 113),
+     ERROR_INVALID_DATA,
+     {L"[EncFile::ReadHeader1b] データサイズ不正。enc/dec: size=112/113"},
+     nullptr},
+    {"Header1bSizeOfTheContents", Header1b(0, 112), ERROR_OK, {}, nullptr},
+    // Cut short: the remainder is reported, and a short header 1b is no key mismatch.
+    {"ContentsTruncated",
+     Truncate(48 + 40),
+     ERROR_INVALID_DATA,
+     {L"[EncFile::DecryptContents] ！ReadFile\u3000 need=112 cb=40 残り=112.\u3000path=%PATH%",
+      L"[EncFile::Read] ！DecryptContents()"},
+     nullptr},
+    {"Header1bTruncated",
+     Truncate(16 + 20),
+     ERROR_INVALID_DATA,
+     {L"[EncFile::ReadHeader1b] ！ReadFile(%PATH%)"},
+     L"キーが違います"},
+    // A header may claim contents of up to 2 GB (the largest it may hold); the file's real length
+    // decides before anything of that size is allocated. Header 1a is the salt: header 1b is
+    // encrypted again under the key it now gives.
+    {"ClaimBeyondTheFile",
+     [](std::vector<BYTE>& file) {
+         const LONGLONG llEncSize = 2000000000;
+         memcpy(file.data() + 6, &llEncSize, 8);
+         RewrapHeader1b(file, 0, 100);
+     },
+     ERROR_INVALID_DATA,
+     {L"[EncFile::DecryptContents] ！ReadFile\u3000 need=1999999968 cb=112 "
+      L"残り=1999999968.\u3000path=%PATH%"},
+     nullptr},
+};
+
+class EncFileDamaged : public EncFileTest, public ::testing::WithParamInterface<DamagedCase>
+{
+};
+
+TEST_P(EncFileDamaged, ReadRefusesWithTheReason)
+{
+    const DamagedCase& c = GetParam();
+    EncFileSetTickSource(TickZero);
+    std::wstring path = m_dir / L"d.cfg";
+    ASSERT_EQ(ERROR_OK, Store(path, Pattern(100), 2));
+    std::vector<BYTE> file = FileBytes(path);
+    ASSERT_NO_FATAL_FAILURE(c.spoil(file));
+    PutFile(path, file);
+    m_trace.Clear();
+
+    PROCESS_MEMORY_COUNTERS pmcBefore = {}, pmcAfter = {};
+    ASSERT_TRUE(GetProcessMemoryInfo(GetCurrentProcess(), &pmcBefore, sizeof(pmcBefore)));
+    std::vector<BYTE> back;
+    EXPECT_EQ(c.nExpected, Load(path, &back));
+    ASSERT_TRUE(GetProcessMemoryInfo(GetCurrentProcess(), &pmcAfter, sizeof(pmcAfter)));
+    if (c.nExpected != ERROR_OK)
+    {
+        EXPECT_TRUE(back.empty());
+    }
+    for (std::wstring line : c.lines)
+    {
+        size_t at = line.find(L"%PATH%");
+        if (at != std::wstring::npos)
+            line.replace(at, 6, path);
+        EXPECT_TRUE(m_trace.WaitFor(line)) << line;
+    }
+    if (c.absent != nullptr)
+    {
+        EXPECT_FALSE(m_trace.Contains(c.absent));
+    }
+    EXPECT_LT(pmcAfter.PeakPagefileUsage - pmcBefore.PeakPagefileUsage, SIZE_T(256) << 20);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, EncFileDamaged, ::testing::ValuesIn(kDamagedCases),
+                         [](const ::testing::TestParamInfo<DamagedCase>& i) {
+                             return std::string(i.param.name);
+                         });
 
 TEST_F(EncFileTest, Version3RefusedBeforeAnyKeyIsMade)
 {
@@ -312,79 +450,6 @@ TEST_F(EncFileTest, EmptyDataWrittenAs48BytesAndRefusedOnReading)
     EXPECT_EQ(32, file[6]);
     EXPECT_EQ(ERROR_INVALID_DATA, Load(path, nullptr));
     EXPECT_TRUE(m_trace.WaitFor(L"[EncFile::ReadHeader1b] 暗号データサイズ(=32)が不正です。"));
-}
-
-TEST_F(EncFileTest, TruncatedContentsRefusedWithRemainder)
-{
-    std::wstring path = m_dir / L"t.cfg";
-    ASSERT_EQ(ERROR_OK, Store(path, Pattern(100), 2));
-    std::vector<BYTE> file = FileBytes(path);
-    file.resize(48 + 40);
-    PutFile(path, file);
-    std::vector<BYTE> back;
-    EXPECT_EQ(ERROR_INVALID_DATA, Load(path, &back));
-    EXPECT_TRUE(back.empty());
-    EXPECT_TRUE(m_trace.WaitFor(
-        L"[EncFile::DecryptContents] ！ReadFile\u3000 need=112 cb=40 残り=112.\u3000path=" + path));
-    EXPECT_TRUE(m_trace.WaitFor(L"[EncFile::Read] ！DecryptContents()"));
-}
-
-TEST_F(EncFileTest, TruncatedHeader1bIsNoKeyMismatch)
-{
-    std::wstring path = m_dir / L"h.cfg";
-    ASSERT_EQ(ERROR_OK, Store(path, Pattern(100), 2));
-    std::vector<BYTE> file = FileBytes(path);
-    file.resize(16 + 20);
-    PutFile(path, file);
-    EXPECT_EQ(ERROR_INVALID_DATA, Load(path, nullptr));
-    EXPECT_TRUE(m_trace.WaitFor(L"[EncFile::ReadHeader1b] ！ReadFile(" + path + L")"));
-    EXPECT_FALSE(m_trace.Contains(L"キーが違います"));
-}
-
-// Header 1b written with the right key but wrong fields.
-TEST_F(EncFileTest, Header1bFieldsChecked)
-{
-    struct Case
-    {
-        const char* name;
-        int r1Delta;
-        LONGLONG size;
-        int nExpected;
-        const wchar_t* text;
-    } cases[] = {
-        {"r1", 1, 100, ERROR_DECRYPTION_FAILED, L"キーが違います。hd1a/dec: r1=49456/49457 r2=11710/11710"},
-        {"sizeNegative", 0, -1, ERROR_INVALID_DATA, L"データサイズ不正。enc/dec: size=112/-1"},
-        {"sizeBeyond", 0, 113, ERROR_INVALID_DATA, L"データサイズ不正。enc/dec: size=112/113"},
-        {"sizeContents", 0, 112, ERROR_OK, nullptr},
-    };
-    EncFileSetTickSource(TickZero);
-    std::wstring path = m_dir / L"f.cfg";
-    ASSERT_EQ(ERROR_OK, Store(path, Pattern(100), 2));
-    const std::vector<BYTE> good = FileBytes(path);
-    BYTE salt[64], iv[16], key[16], rk[240];
-    int nRk = 0;
-    EncFile::MakeSalt(good.data(), salt);
-    EncFile::MakeIv(good.data(), iv);
-    ASSERT_EQ(1, EncDll_KeyGen(reinterpret_cast<const BYTE*>(PASS), 16, salt, key, 16));
-    ASSERT_EQ(0, EncryptKeyExpansion(key, 16, rk, &nRk));
-    for (const Case& c : cases)
-    {
-        BYTE hd1b[32] = {32, 0};
-        WORD r1 = static_cast<WORD>(49456 + c.r1Delta), r2 = 11710;
-        memcpy(hd1b + 2, &r1, 2);
-        memcpy(hd1b + 4, &r2, 2);
-        memcpy(hd1b + 8, &c.size, 8);
-        memcpy(hd1b + 16, PASS, 16);
-        std::vector<BYTE> file = good;
-        ASSERT_EQ(0, EncryptionCBC(hd1b, file.data() + 16, 32, rk, nRk, iv));
-        PutFile(path, file);
-        m_trace.Clear();
-        EXPECT_EQ(c.nExpected, Load(path, nullptr)) << c.name;
-        if (c.text != nullptr)
-        {
-            EXPECT_TRUE(m_trace.WaitFor(std::wstring(L"[EncFile::ReadHeader1b] ") + c.text)) << c.name;
-        }
-    }
 }
 
 TEST_F(EncFileTest, WriteRefusesWhatCannotBeStored)
@@ -437,14 +502,14 @@ TEST_F(EncFileTest, OpenRetriesSharingViolationsTenTimes)
     std::vector<DWORD> sleeps;
     GpSeam().SleepFn = [&sleeps](DWORD ms) { sleeps.push_back(ms); };
     std::wstring path = m_dir / L"locked.cfg";
-    HANDLE hHeld = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, hHeld);
+    GpFile held(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held.IsValid());
     EncFile ef;
     EXPECT_EQ(ERROR_SHARING_VIOLATION, ef.Open(path.c_str(), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
     EXPECT_EQ(std::vector<DWORD>(10, 1000), sleeps);
     EXPECT_FALSE(ef.m_hFile.IsValid());
-    CloseHandle(hHeld);
+    held.Reset();
 
     sleeps.clear();
     EXPECT_EQ(ERROR_OK, ef.Open(nullptr, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING)); // same path again
@@ -464,42 +529,3 @@ TEST_F(EncFileTest, OpenWithoutAnyPathGives1)
     EXPECT_TRUE(m_trace.WaitFor(L"[EncFile::Open] ！Path\u3000"));
 }
 } // namespace
-
-// A header may claim contents of up to 2 GB; the file's real length decides before anything of
-// that size is allocated.
-TEST_F(EncFileTest, HeaderClaimingMoreThanTheFileRefusedBeforeAllocating)
-{
-    EncFileSetTickSource(TickZero);
-    std::wstring path = m_dir / L"big.cfg";
-    ASSERT_EQ(ERROR_OK, Store(path, Pattern(100), 2));
-    std::vector<BYTE> file = FileBytes(path);
-    const LONGLONG llEncSize = 2000000000; // the largest a header may hold
-    memcpy(file.data() + 6, &llEncSize, 8);
-    // Header 1a is the salt: header 1b is encrypted again under the key it now gives.
-    BYTE salt[64], iv[16], key[16], rk[240];
-    int nRk = 0;
-    EncFile::MakeSalt(file.data(), salt);
-    EncFile::MakeIv(file.data(), iv);
-    ASSERT_EQ(1, EncDll_KeyGen(reinterpret_cast<const BYTE*>(PASS), 16, salt, key, 16));
-    ASSERT_EQ(0, EncryptKeyExpansion(key, 16, rk, &nRk));
-    BYTE hd1b[32] = {32, 0};
-    WORD r1 = 49456, r2 = 11710;
-    LONGLONG llSize = 100;
-    memcpy(hd1b + 2, &r1, 2);
-    memcpy(hd1b + 4, &r2, 2);
-    memcpy(hd1b + 8, &llSize, 8);
-    memcpy(hd1b + 16, PASS, 16);
-    ASSERT_EQ(0, EncryptionCBC(hd1b, file.data() + 16, 32, rk, nRk, iv));
-    PutFile(path, file);
-
-    PROCESS_MEMORY_COUNTERS pmcBefore = {}, pmcAfter = {};
-    ASSERT_TRUE(GetProcessMemoryInfo(GetCurrentProcess(), &pmcBefore, sizeof(pmcBefore)));
-    std::vector<BYTE> back;
-    EXPECT_EQ(ERROR_INVALID_DATA, Load(path, &back));
-    ASSERT_TRUE(GetProcessMemoryInfo(GetCurrentProcess(), &pmcAfter, sizeof(pmcAfter)));
-    EXPECT_TRUE(back.empty());
-    EXPECT_TRUE(m_trace.WaitFor(
-        L"[EncFile::DecryptContents] ！ReadFile\u3000 need=1999999968 cb=112 残り=1999999968.\u3000path=" +
-        path));
-    EXPECT_LT(pmcAfter.PeakPagefileUsage - pmcBefore.PeakPagefileUsage, SIZE_T(256) << 20);
-}

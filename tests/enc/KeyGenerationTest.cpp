@@ -22,10 +22,8 @@ std::vector<BYTE> Salt0To63()
 // The salt of the documented container header 10 30 C1 02 BE 2D 90 00 ... A0 D1.
 std::vector<BYTE> HeaderSalt()
 {
-    std::vector<BYTE> one = Hex("D1A0000000000000 00902DBE02C13010"), s;
-    for (int i = 0; i < 4; i++)
-        s.insert(s.end(), one.begin(), one.end());
-    return s;
+    return Hex("D1A000000000000000902DBE02C13010D1A000000000000000902DBE02C13010"
+               "D1A000000000000000902DBE02C13010D1A000000000000000902DBE02C13010");
 }
 
 std::vector<BYTE> LongPassPhrase() // 80 bytes: longer than the HMAC block, hashed first

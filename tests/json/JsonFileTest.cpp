@@ -4,6 +4,7 @@
 
 #include "JsonTestUtil.h"
 #include "common/GpErrorText.h"
+#include "common/GpHandles.h"
 #include "common/GpResult.h"
 #include "common/GpSeams.h"
 #include "enc/aes197.h"
@@ -30,15 +31,14 @@ std::vector<std::wstring> FilesIn(const std::wstring& dir)
 {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE)
+    GpFind find(FindFirstFileW((dir + L"\\*").c_str(), &fd));
+    if (!find)
         return names;
     do
     {
         if (wcscmp(fd.cFileName, L".") != 0 && wcscmp(fd.cFileName, L"..") != 0)
             names.push_back(fd.cFileName);
-    } while (FindNextFileW(h, &fd));
-    FindClose(h);
+    } while (FindNextFileW(find.Get(), &fd));
     return names;
 }
 
@@ -258,8 +258,8 @@ TEST_F(JsonFileTest, PlainOpenWaitsOutASharingHolder)
 {
     std::wstring path = m_dir / L"held.json";
     ASSERT_TRUE(WriteFileBytes(path, "\xFF\xFE"));
-    HANDLE hHeld = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, hHeld);
+    GpFile held(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held.IsValid());
     int nSleeps = 0;
     GpSeam().SleepFn = [&](DWORD dwMs) {
         EXPECT_EQ(1000u, dwMs);
@@ -270,7 +270,7 @@ TEST_F(JsonFileTest, PlainOpenWaitsOutASharingHolder)
     EXPECT_EQ(-3, doc.Open(path.c_str(), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
     EXPECT_EQ(9, nSleeps); // ten attempts
-    CloseHandle(hHeld);
+    held.Reset();
     EXPECT_EQ(1, doc.Open(path.c_str(), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
 }
 
@@ -300,13 +300,13 @@ TEST_F(JsonFileTest, FailedSaveLeavesTheOldFile)
         }
 
         // The old file cannot be replaced while another process holds it.
-        HANDLE hHeld = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                   OPEN_EXISTING, 0, nullptr);
-        ASSERT_NE(INVALID_HANDLE_VALUE, hHeld);
+        GpFile held(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held.IsValid());
         int nSleeps = 0;
         GpSeam().SleepFn = [&](DWORD) { nSleeps++; };
         std::vector<std::wstring> traces = Traced([&] { EXPECT_EQ(-3, doc.Save()); });
-        CloseHandle(hHeld);
+        held.Reset();
         GpSeamsReset();
         EXPECT_EQ(9, nSleeps);
         EXPECT_TRUE(AnyContains(traces, L"[JsonFile::Save] ！MoveFileEx(" + path + L")\u3000｛"));

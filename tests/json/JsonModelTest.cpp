@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "JsonTestUtil.h"
 
 using namespace jsontest;
@@ -74,14 +76,12 @@ TEST(JsonModel, AddRefusesMissingPiecesAndUnsetValues)
     EXPECT_EQ(0u, traces[0].find(L"[JsonObjectT::Add] NullPointer! ar=0x"));
 
     // A value refused by SetValue cannot be added; the member stays with the caller.
-    JsonEelementT* pBad = Member(L"Flag", L"False");
-    traces = Traced([&] { EXPECT_EQ(-3, obj.Add(pBad)); });
+    std::unique_ptr<JsonEelementT> bad(Member(L"Flag", L"False"));
+    traces = Traced([&] { EXPECT_EQ(-3, obj.Add(bad.get())); });
     EXPECT_EQ(std::vector<std::wstring>{L"[JsonObjectT::Add] 不正データ key=<Flag>"}, traces);
-    delete pBad;
 
-    JsonEelementT* pNoValue = new JsonEelementT;
-    EXPECT_EQ(-3, obj.Add(pNoValue));
-    delete pNoValue;
+    std::unique_ptr<JsonEelementT> noValue(new JsonEelementT);
+    EXPECT_EQ(-3, obj.Add(noValue.get()));
 
     EXPECT_EQ(1, obj.Add(Member(L"a", L"1")));
     EXPECT_EQ(2, obj.Add(Member(L"b", L"2")));

@@ -8,6 +8,7 @@
 
 #include "LogFolders.h"
 #include "app/LumoAgentApp.h"
+#include "common/GpHandles.h"
 #include "common/GpSeams.h"
 #include "logcheck/UnsentLogChecker.h"
 #include "tests/support/TestUtil.h"
@@ -186,7 +187,8 @@ TEST(LogCheck, WorkerStillRunningAfterThreeHours)
     LogFolders logs;
     logs.AddLogs(2);
     lumotest::TraceCapture trace;
-    HANDLE hRelease = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    GpKernelHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ASSERT_TRUE(release.IsValid());
     std::atomic<int> polls{0};
     std::atomic<int> pauses{0};
     std::atomic<int> pollsAtRelease{-1};
@@ -194,7 +196,7 @@ TEST(LogCheck, WorkerStillRunningAfterThreeHours)
         if (ms == UnsentLogChecker::PASS_PAUSE_MS)
         {
             pauses++;
-            WaitForSingleObject(hRelease, 60000);
+            WaitForSingleObject(release.Get(), 60000);
         }
         else
         {
@@ -206,7 +208,7 @@ TEST(LogCheck, WorkerStillRunningAfterThreeHours)
     };
     GpSeam().WaitForObjectFn = [&](HANDLE h, DWORD ms) {
         pollsAtRelease = polls.load();
-        SetEvent(hRelease);
+        SetEvent(release.Get());
         return WaitForSingleObject(h, ms);
     };
 
@@ -219,6 +221,5 @@ TEST(LogCheck, WorkerStillRunningAfterThreeHours)
     EXPECT_EQ(18, app.m_nExtInfo);
     EXPECT_TRUE(trace.WaitFor(L"[UnsentLogChecker::StopAndWait] 終了 wait=0 dw=<37>"));
     EXPECT_TRUE(trace.WaitFor(std::wstring(kFailed) + L"259>"));
-    CloseHandle(hRelease);
 }
 } // namespace

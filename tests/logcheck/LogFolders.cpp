@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include "common/GpHandles.h"
 #include "logcheck/QvcLogFolders.h"
 #include "tests/support/TestUtil.h"
 
@@ -11,8 +12,8 @@ std::vector<std::wstring> LogFiles(const std::wstring& folder)
 {
     std::vector<std::wstring> out;
     WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((folder + L"\\*.log").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE)
+    GpFind find(FindFirstFileW((folder + L"\\*.log").c_str(), &fd));
+    if (!find)
         return out;
     do
     {
@@ -26,8 +27,7 @@ std::vector<std::wstring> LogFiles(const std::wstring& folder)
         {
             out.push_back(path);
         }
-    } while (FindNextFileW(h, &fd));
-    FindClose(h);
+    } while (FindNextFileW(find.Get(), &fd));
     return out;
 }
 } // namespace

@@ -4,6 +4,7 @@
 
 #include "LogFolders.h"
 #include "app/LumoAgentApp.h"
+#include "common/GpHandles.h"
 #include "common/GpSeams.h"
 #include "logcheck/UnsentLogChecker.h"
 #include "tests/support/TestUtil.h"
@@ -43,12 +44,13 @@ TEST_P(LogSenderSim, AgentStepEndsAsTheSenderBehaves)
     lumotest::TraceCapture senderTrace(L"QVS-Debug");
 
     std::wstring readyName = L"LumoTest-LogSenderReady-" + std::to_wstring(GetCurrentProcessId());
-    HANDLE hReady = CreateEventW(nullptr, TRUE, FALSE, readyName.c_str());
+    GpKernelHandle ready(CreateEventW(nullptr, TRUE, FALSE, readyName.c_str()));
+    ASSERT_TRUE(ready.IsValid());
     lumotest::ChildProcess sender;
     ASSERT_TRUE(sender.Start(lumotest::Quote(lumotest::BinPath(L"QvLogSenderSim.exe")) + sc.args +
                              L" /seconds=120 /ready=" + readyName));
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hReady, 20000));
-    CloseHandle(hReady);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ready.Get(), 20000));
+    ready.Reset();
 
     GpSeam().SleepFn = [](DWORD ms) { Sleep(ms == UnsentLogChecker::PASS_PAUSE_MS ? 150 : 10); };
     LumoAgentApp app;

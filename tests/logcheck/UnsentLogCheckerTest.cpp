@@ -3,8 +3,10 @@
 #include <shlobj.h>
 
 #include <atomic>
+#include <memory>
 
 #include "LogFolders.h"
+#include "common/GpHandles.h"
 #include "common/GpResult.h"
 #include "common/GpSeams.h"
 #include "logcheck/QvcLogFolders.h"
@@ -58,18 +60,21 @@ TEST(UnsentLogChecker, RunningWorkerIsStoppedAndWaitedForBeforeTheCheckerGoes)
     LogFolders logs;
     logs.AddLogs(3);
     lumotest::TraceCapture trace;
-    HANDLE hRelease = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    GpKernelHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ASSERT_TRUE(release.IsValid());
     std::atomic<int> pauses{0};
     std::atomic<bool> stopSeenBeforeWait{false};
-    UnsentLogChecker* pChecker = new UnsentLogChecker;
+    // The seam reads the checker while it is being destroyed: through its own pointer, not the owner.
+    std::unique_ptr<UnsentLogChecker> checker(new UnsentLogChecker);
+    UnsentLogChecker* pChecker = checker.get();
     GpSeam().SleepFn = [&](DWORD ms) {
         if (ms == UnsentLogChecker::PASS_PAUSE_MS)
             pauses++;
-        WaitForSingleObject(hRelease, 30000);
+        WaitForSingleObject(release.Get(), 30000);
     };
     GpSeam().WaitForObjectFn = [&](HANDLE h, DWORD ms) {
         stopSeenBeforeWait = pChecker->m_bStop != 0;
-        SetEvent(hRelease);
+        SetEvent(release.Get());
         return WaitForSingleObject(h, ms);
     };
     ASSERT_TRUE(pChecker->StartCheckThread());
@@ -80,11 +85,10 @@ TEST(UnsentLogChecker, RunningWorkerIsStoppedAndWaitedForBeforeTheCheckerGoes)
     EXPECT_FALSE(pChecker->IsComplete(&dw));
     EXPECT_EQ(static_cast<DWORD>(STILL_ACTIVE), dw);
 
-    delete pChecker; // must not return before the worker has ended
+    checker.reset(); // must not return before the worker has ended
     EXPECT_TRUE(stopSeenBeforeWait);
     EXPECT_EQ(1, pauses);
     EXPECT_TRUE(trace.WaitFor(L"[UnsentLogChecker::StopAndWait] 終了 wait=0 dw=<37>"));
-    CloseHandle(hRelease);
 }
 
 TEST(UnsentLogChecker, UnreadableExitCodeEndsTheWaitWithThatError)

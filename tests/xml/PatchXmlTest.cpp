@@ -1,12 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <objbase.h>
-
 #include <string>
 
 #include "tests/support/TestUtil.h"
 #include "tests/support/TraceCapture.h"
 #include "xml/CPatchXml.h"
+#include "xml/ComPtr.h"
 
 using namespace lumotest;
 
@@ -16,8 +15,7 @@ namespace
 class PatchXmlTest : public ::testing::Test
 {
 protected:
-    void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr))); }
-    void TearDown() override { CoUninitialize(); }
+    void SetUp() override { ASSERT_TRUE(m_com.Entered()); }
 
     std::wstring Write(const std::wstring& name, const std::string& utf8)
     {
@@ -26,6 +24,7 @@ protected:
         return path;
     }
 
+    GpComApartment m_com; // first in, last out
     TempDir m_dir;
 };
 

@@ -3,11 +3,13 @@
 #include <string>
 #include <vector>
 
+#include "common/GpHandles.h"
 #include "common/GpResult.h"
 #include "common/GpSeams.h"
 #include "tests/support/TestUtil.h"
 #include "tests/support/TraceCapture.h"
 #include "tests/zip/ZipFixture.h"
+#include "zip/GpUnzFile.h"
 #include "zip/ZLibExpand.h"
 #include "zip/ZLibFileFunc.h"
 
@@ -34,16 +36,15 @@ protected:
     {
         std::vector<std::wstring> found;
         WIN32_FIND_DATAW fd;
-        HANDLE h = FindFirstFileW((m_dir / L"*").c_str(), &fd);
-        if (h == INVALID_HANDLE_VALUE)
+        GpFind find(FindFirstFileW((m_dir / L"*").c_str(), &fd));
+        if (!find)
             return found;
         do
         {
             std::wstring n = fd.cFileName;
             if (n != L"." && n != L".." && n != L"in.zip" && n != L"out")
                 found.push_back(n);
-        } while (FindNextFileW(h, &fd));
-        FindClose(h);
+        } while (FindNextFileW(find.Get(), &fd));
         return found;
     }
 
@@ -198,11 +199,11 @@ TEST_F(ExpandTest, MissingArchiveAndOverlongPaths)
 TEST_F(ExpandTest, ArchiveLockedThroughoutFailsWithTheLastOpenError)
 {
     ASSERT_EQ(0, Build({File("a.txt", "a")}));
-    HANDLE hLock = CreateFileW(m_zip.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, hLock);
+    GpFile lock(CreateFileW(m_zip.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(lock.IsValid());
     TraceCapture capture;
     EXPECT_EQ(ERROR_SHARING_VIOLATION, ZLibExpand(m_zip.c_str(), m_dest.c_str()));
-    CloseHandle(hLock);
+    lock.Reset();
     EXPECT_EQ(std::vector<DWORD>(10, 1000), m_sleeps);
     EXPECT_TRUE(capture.WaitFor(L"[ZLibExpand] ！unzOpen2_64\u3000｛"));
     EXPECT_FALSE(FileExists(m_dest));
@@ -412,9 +413,9 @@ TEST_F(ExpandTest, LoopsWithoutArchiveOrDestination)
     ASSERT_EQ(0, Build({File("rooted.txt", "x")}));
     zlib_filefunc64_def ff;
     FillWin32FileFunc64W(&ff);
-    unzFile uf = unzOpen2_64(m_zip.c_str(), &ff);
-    ASSERT_NE(nullptr, uf);
-    EXPECT_EQ(ZEXP_ERR_UNSAFE_PATH, ExpandFile(uf, L""));
-    unzClose(uf);
+    GpUnzFile archive(unzOpen2_64(m_zip.c_str(), &ff));
+    ASSERT_TRUE(archive.IsValid());
+    EXPECT_EQ(ZEXP_ERR_UNSAFE_PATH, ExpandFile(archive.Get(), L""));
+    archive.Reset();
     EXPECT_FALSE(FileExists(L"\\rooted.txt"));
 }

@@ -7,6 +7,7 @@
 #include "tests/support/TestUtil.h"
 #include "tests/support/TraceCapture.h"
 #include "tests/zip/ZipFixture.h"
+#include "zip/GpUnzFile.h"
 #include "zip/ZLibExtraLocal.h"
 #include "zip/ZLibFileFunc.h"
 
@@ -43,14 +44,12 @@ int LoadFrom(const std::string& field, ZLibExtraLocal& extra, TempDir& dir)
         return -9999;
     zlib_filefunc64_def ff;
     FillWin32FileFunc64W(&ff);
-    unzFile uf = unzOpen2_64(path.c_str(), &ff);
-    if (uf == nullptr)
+    GpUnzFile archive(unzOpen2_64(path.c_str(), &ff));
+    if (!archive)
         return -9998;
-    int rc = -9997;
-    if (unzOpenCurrentFilePassword(uf, nullptr) == UNZ_OK)
-        rc = extra.LoadStream(uf);
-    unzClose(uf);
-    return rc;
+    if (unzOpenCurrentFilePassword(archive.Get(), nullptr) != UNZ_OK)
+        return -9997;
+    return extra.LoadStream(archive.Get());
 }
 } // namespace
 
@@ -123,8 +122,7 @@ TEST(ZLibExtraLocal, NoEntryOpenIsAReadFailure)
     ASSERT_TRUE(WriteArchive(path, {File("a.txt", "a")}));
     zlib_filefunc64_def ff;
     FillWin32FileFunc64W(&ff);
-    unzFile uf = unzOpen2_64(path.c_str(), &ff);
-    ASSERT_NE(nullptr, uf);
-    EXPECT_EQ(-79, extra.LoadStream(uf));
-    unzClose(uf);
+    GpUnzFile archive(unzOpen2_64(path.c_str(), &ff));
+    ASSERT_TRUE(archive.IsValid());
+    EXPECT_EQ(-79, extra.LoadStream(archive.Get()));
 }

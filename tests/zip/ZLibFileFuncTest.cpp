@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/GpHandles.h"
 #include "common/GpSeams.h"
 #include "tests/support/TestUtil.h"
 #include "tests/support/TraceCapture.h"
@@ -14,6 +15,15 @@ using namespace lumotest;
 namespace
 {
 const int MODE_READ = ZLIB_FILEFUNC_MODE_READ | ZLIB_FILEFUNC_MODE_EXISTING;
+
+// A stream of the file functions, closed by them when a test ends early.
+struct StreamTraits
+{
+    using Type = voidpf;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type s) { win32_close_file_funcW(nullptr, s); }
+};
+using Stream = GpUniqueHandle<StreamTraits>;
 
 class FileFuncTest : public ::testing::Test
 {
@@ -45,14 +55,14 @@ protected:
 TEST_F(FileFuncTest, LockedArchiveOpensOnceTheLockIsGone)
 {
     TraceCapture capture;
-    HANDLE hLock = CreateFileW(m_path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, hLock);
+    GpFile lock(CreateFileW(m_path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(lock.IsValid());
     m_onSleep = [&] {
         if (m_sleeps.size() == 3)
-            CloseHandle(hLock);
+            lock.Reset();
     };
-    voidpf s = Open(m_path);
-    ASSERT_NE(nullptr, s);
+    Stream s(Open(m_path));
+    ASSERT_NE(nullptr, s.Get());
     EXPECT_EQ(std::vector<DWORD>(3, 1000), m_sleeps);
     ASSERT_TRUE(capture.WaitFor(L"retry#2"));
     auto retries = capture.Messages(L"[win32_open64_file_funcW] ！CreateFileW retry#");
@@ -62,7 +72,7 @@ TEST_F(FileFuncTest, LockedArchiveOpensOnceTheLockIsGone)
         EXPECT_NE(std::wstring::npos, retries[i].find(L"retry#" + std::to_wstring(i) + L"\u3000｛"));
         EXPECT_NE(std::wstring::npos, retries[i].find(L"｝\u3000<" + m_path + L">"));
     }
-    EXPECT_EQ(0, win32_close_file_funcW(nullptr, s));
+    EXPECT_EQ(0, win32_close_file_funcW(nullptr, s.Detach()));
 }
 
 TEST_F(FileFuncTest, MissingArchiveFailsAfterTenAttemptsWithFileNotFound)
@@ -83,46 +93,49 @@ TEST_F(FileFuncTest, ModeWithoutReadExistingOrCreateAndNullNameFailAtOnce)
 
 TEST_F(FileFuncTest, ModesTranslateToAccessAndSharing)
 {
-    voidpf r = Open(m_path);
-    ASSERT_NE(nullptr, r);
-    // Read mode shares reading only.
-    HANDLE h = CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_NE(INVALID_HANDLE_VALUE, h);
-    CloseHandle(h);
-    win32_close_file_funcW(nullptr, r);
+    Stream r(Open(m_path));
+    ASSERT_NE(nullptr, r.Get());
+    {
+        // Read mode shares reading only.
+        GpFile h(
+            CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_NE(INVALID_HANDLE_VALUE, h.Get());
+    }
+    r.Reset();
 
     std::wstring created = m_dir / L"new.zip";
-    voidpf c = Open(created, ZLIB_FILEFUNC_MODE_READWRITEFILTER | ZLIB_FILEFUNC_MODE_CREATE);
-    ASSERT_NE(nullptr, c);
-    EXPECT_EQ(3u, win32_write_file_funcW(nullptr, c, "abc", 3));
-    EXPECT_EQ(3u, win32_tell64_file_funcW(nullptr, c));
-    win32_close_file_funcW(nullptr, c);
+    Stream c(Open(created, ZLIB_FILEFUNC_MODE_READWRITEFILTER | ZLIB_FILEFUNC_MODE_CREATE));
+    ASSERT_NE(nullptr, c.Get());
+    EXPECT_EQ(3u, win32_write_file_funcW(nullptr, c.Get(), "abc", 3));
+    EXPECT_EQ(3u, win32_tell64_file_funcW(nullptr, c.Get()));
+    c.Reset();
     EXPECT_EQ("abc", ReadFileBytes(created));
 
-    voidpf e = Open(created, ZLIB_FILEFUNC_MODE_READWRITEFILTER | ZLIB_FILEFUNC_MODE_EXISTING);
-    ASSERT_NE(nullptr, e);
-    EXPECT_EQ(0, win32_seek64_file_funcW(nullptr, e, 0, ZLIB_FILEFUNC_SEEK_END));
-    EXPECT_EQ(1u, win32_write_file_funcW(nullptr, e, "d", 1));
-    win32_close_file_funcW(nullptr, e);
+    Stream e(Open(created, ZLIB_FILEFUNC_MODE_READWRITEFILTER | ZLIB_FILEFUNC_MODE_EXISTING));
+    ASSERT_NE(nullptr, e.Get());
+    EXPECT_EQ(0, win32_seek64_file_funcW(nullptr, e.Get(), 0, ZLIB_FILEFUNC_SEEK_END));
+    EXPECT_EQ(1u, win32_write_file_funcW(nullptr, e.Get(), "d", 1));
+    e.Reset();
     EXPECT_EQ("abcd", ReadFileBytes(created));
     EXPECT_TRUE(m_sleeps.empty());
 }
 
 TEST_F(FileFuncTest, ReadAtEndGivesZeroBytesAndNoError)
 {
-    voidpf s = Open(m_path);
-    ASSERT_NE(nullptr, s);
+    Stream stream(Open(m_path));
+    ASSERT_NE(nullptr, stream.Get());
+    voidpf s = stream.Get();
     char buf[32];
     EXPECT_EQ(10u, win32_read_file_funcW(nullptr, s, buf, sizeof(buf)));
     EXPECT_EQ(0u, win32_read_file_funcW(nullptr, s, buf, sizeof(buf)));
     EXPECT_EQ(0, win32_error_file_funcW(nullptr, s));
-    win32_close_file_funcW(nullptr, s);
 }
 
 TEST_F(FileFuncTest, SeekOriginsAndSixtyFourBitPositions)
 {
-    voidpf s = Open(m_path);
-    ASSERT_NE(nullptr, s);
+    Stream stream(Open(m_path));
+    ASSERT_NE(nullptr, stream.Get());
+    voidpf s = stream.Get();
     EXPECT_EQ(0, win32_seek64_file_funcW(nullptr, s, 4, ZLIB_FILEFUNC_SEEK_SET));
     EXPECT_EQ(0, win32_seek64_file_funcW(nullptr, s, 2, ZLIB_FILEFUNC_SEEK_CUR));
     EXPECT_EQ(6u, win32_tell64_file_funcW(nullptr, s));
@@ -138,7 +151,7 @@ TEST_F(FileFuncTest, SeekOriginsAndSixtyFourBitPositions)
     // Before the start: the system refuses and the record keeps its error.
     EXPECT_EQ(-1, win32_seek64_file_funcW(nullptr, s, static_cast<ZPOS64_T>(-100), ZLIB_FILEFUNC_SEEK_SET));
     EXPECT_EQ(ERROR_NEGATIVE_SEEK, win32_error_file_funcW(nullptr, s));
-    EXPECT_EQ(0, win32_close_file_funcW(nullptr, s));
+    EXPECT_EQ(0, win32_close_file_funcW(nullptr, stream.Detach()));
 }
 
 TEST_F(FileFuncTest, MissingRecordIsAnError)

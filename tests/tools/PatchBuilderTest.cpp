@@ -1,8 +1,6 @@
 // QvPatchBuilder run as a real program: what it packs, what it refuses, and its verdicts.
 #include <gtest/gtest.h>
 
-#include <objbase.h>
-
 #include <string>
 #include <vector>
 
@@ -10,9 +8,10 @@
 #include "common/GpHandles.h"
 #include "common/GpResult.h"
 #include "tests/support/TestUtil.h"
-#include "unzip.h"
 #include "xml/CPatchXml.h"
+#include "xml/ComPtr.h"
 #include "zip/ZLibExpand.h"
+#include "zip/GpUnzFile.h"
 #include "zip/ZLibFileFunc.h"
 
 using namespace lumotest;
@@ -81,9 +80,10 @@ std::vector<Entry> ReadArchive(const std::wstring& path)
     std::vector<Entry> entries;
     zlib_filefunc64_def funcs;
     FillWin32FileFunc64W(&funcs);
-    unzFile uf = unzOpen2_64(path.c_str(), &funcs);
-    if (uf == nullptr)
+    GpUnzFile archive(unzOpen2_64(path.c_str(), &funcs));
+    if (!archive)
         return entries;
+    unzFile uf = archive.Get();
     for (int rc = unzGoToFirstFile(uf); rc == UNZ_OK; rc = unzGoToNextFile(uf))
     {
         Entry e;
@@ -106,7 +106,6 @@ std::vector<Entry> ReadArchive(const std::wstring& path)
         unzCloseCurrentFile(uf);
         entries.push_back(e);
     }
-    unzClose(uf);
     return entries;
 }
 
@@ -132,8 +131,7 @@ std::wstring Upper(std::wstring s)
 class PatchBuilderTest : public ::testing::Test
 {
 protected:
-    void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr))); }
-    void TearDown() override { CoUninitialize(); }
+    void SetUp() override { ASSERT_TRUE(m_com.Entered()); }
 
     std::wstring BuildArgs(const std::wstring& extra = L"") const
     {
@@ -144,6 +142,7 @@ protected:
     // The output folder does not exist before the first build.
     std::wstring Patch() const { return m_dir / L"out\\QVClient_v6.72.0.1.zip"; }
 
+    GpComApartment m_com; // first in, last out
     TempDir m_dir;
 };
 } // namespace
@@ -202,17 +201,15 @@ TEST_F(PatchBuilderTest, PathRecordHasTheExactLayout)
     {
         if (e.name != "payload/client.dll")
             continue;
-        const std::wstring path = L"payload\\client.dll";
-        const size_t units = path.size() + 1;
-        std::vector<BYTE> expected = {'Z', 'E', 'x', 'L', 0};
-        size_t cb = 15 + 2 * units;
-        for (int i = 0; i < 4; i++)
-            expected.push_back(static_cast<BYTE>(cb >> (8 * i)));
-        expected.insert(expected.end(), {1, 0, 0, 0, static_cast<BYTE>(units), 0});
-        for (wchar_t c : path)
-            expected.insert(expected.end(), {static_cast<BYTE>(c), static_cast<BYTE>(c >> 8)});
-        expected.insert(expected.end(), {0, 0});
-        EXPECT_EQ(expected, e.localExtra);
+        // "ZExL" and its NUL, size 53 (15 + 19 units * 2), version 1, length 19 units with the
+        // terminator, then "payload\client.dll" in UTF-16 and its NUL.
+        static const char RECORD[] = "ZExL\0"
+                                     "\x35\0\0\0"
+                                     "\x01\0\0\0"
+                                     "\x13\0"
+                                     "p\0a\0y\0l\0o\0a\0d\0\\\0c\0l\0i\0e\0n\0t\0.\0d\0l\0l\0"
+                                     "\0\0";
+        EXPECT_EQ(std::vector<BYTE>(RECORD, RECORD + sizeof(RECORD) - 1), e.localExtra);
         return;
     }
     FAIL() << "payload/client.dll not in the inner archive";
