@@ -2,7 +2,6 @@
 // configuration read, the inner archive checked by size and SHA-1 before anything of it is
 // expanded where the installer will run.
 #include <errno.h>
-#include <objbase.h>
 #include <wchar.h>
 
 #include "../common/CHashUtil.h"
@@ -13,6 +12,7 @@
 #include "../common/GpTrace.h"
 #include "../common/TmArray.h"
 #include "../xml/CPatchXml.h"
+#include "xml/ComPtr.h"
 #include "../xml/PatchDigest.h"
 #include "../zip/ZLibExpand.h"
 #include "LumoAgentApp.h"
@@ -40,7 +40,10 @@ int FirstUnsafeIniChar(const wchar_t* psz)
 BOOL LumoAgentApp::ExpandPatch(VString strPatchCopy, VString strUpdateDir)
 {
     static const wchar_t* const FN = L"LumoAgentApp::ExpandPatch";
-    if (FAILED(CoInitialize(nullptr)))
+    // Only the configuration's reader needs COM, and nothing of it outlives this step: the
+    // apartment is left again on every way out.
+    GpComApartment com;
+    if (!com.Entered())
     {
         GPTRACE(TRACE_ERROR, L"[%s] COM初期化に失敗", FN);
         SetExit(10, 0);
@@ -82,7 +85,6 @@ BOOL LumoAgentApp::ExpandPatch(VString strPatchCopy, VString strUpdateDir)
 
     GPTRACE(TRACE_TRACE, L"[%s] Patch File Expand Success. Path:[%s]", FN, szInner);
     GpDeleteTree(strWork);
-    CoUninitialize();
     return TRUE;
 }
 

@@ -3,9 +3,11 @@
 
 #include <climits>
 #include <string.h>
+#include <utility>
 
 #include "GpSeams.h"
 #include "VString.h"
+#include "common/GpHandles.h"
 
 // How an element type is started, carried over and released. Zeroed memory is a valid empty
 // element for every instance (a VString is a single pointer).
@@ -38,9 +40,9 @@ public:
 
     int GetSize() const { return m_nSize; }
     int GetCapacity() const { return m_nCapacity; }
-    T* GetData() { return m_pData; }
-    T& operator[](int i) { return m_pData[i]; }
-    const T& operator[](int i) const { return m_pData[i]; }
+    T* GetData() { return Data(); }
+    T& operator[](int i) { return Data()[i]; }
+    const T& operator[](int i) const { return Data()[i]; }
 
     void SetGrowBy(int nGrowBy) { m_nGrowBy = nGrowBy; }
 
@@ -52,21 +54,18 @@ public:
         if (n == 0)
         {
             for (int i = 0; i < m_nSize; i++)
-                TmArrayTraits<T>::Release(m_pData[i]);
-            if (m_pData != nullptr)
-                HeapFree(hHeap, 0, m_pData);
-            m_pData = nullptr;
+                TmArrayTraits<T>::Release(Data()[i]);
+            m_block.Reset();
             m_nSize = m_nCapacity = 0;
             return;
         }
-        if (m_pData == nullptr)
+        if (!m_block)
         {
-            T* p = GpArrayGrowthFails() ? nullptr
-                                        : static_cast<T*>(HeapAlloc(hHeap, HEAP_ZERO_MEMORY,
-                                                                    static_cast<SIZE_T>(n) * sizeof(T) + 8));
-            if (p == nullptr)
+            m_block.Reset(GpArrayGrowthFails()
+                              ? nullptr
+                              : HeapAlloc(hHeap, HEAP_ZERO_MEMORY, static_cast<SIZE_T>(n) * sizeof(T) + 8));
+            if (!m_block)
                 throw 0;
-            m_pData = p;
             m_nSize = m_nCapacity = n;
             return;
         }
@@ -84,25 +83,23 @@ public:
             // 64-bit sum: a large grow-by must not wrap the capacity around.
             long long llStep = static_cast<long long>(m_nCapacity) + nStep;
             int nNewCap = (n > llStep) ? n : (llStep > INT_MAX ? INT_MAX : static_cast<int>(llStep));
-            T* p = GpArrayGrowthFails()
-                       ? nullptr
-                       : static_cast<T*>(HeapAlloc(hHeap, HEAP_ZERO_MEMORY,
-                                                   static_cast<SIZE_T>(nNewCap) * sizeof(T) + 8));
-            if (p == nullptr)
+            GpHeapBlock grown(GpArrayGrowthFails() ? nullptr
+                                                   : HeapAlloc(hHeap, HEAP_ZERO_MEMORY,
+                                                               static_cast<SIZE_T>(nNewCap) * sizeof(T) + 8));
+            if (!grown)
                 throw 0;
+            T* p = static_cast<T*>(grown.Get());
             for (int i = 0; i < m_nSize; i++)
-                TmArrayTraits<T>::Carry(p[i], m_pData[i]);
-            HeapFree(hHeap, 0, m_pData);
-            m_pData = p;
+                TmArrayTraits<T>::Carry(p[i], Data()[i]);
+            m_block = std::move(grown); // the old block goes here
             m_nCapacity = nNewCap;
         }
         else
         {
             for (int i = n; i < m_nSize; i++)
-                TmArrayTraits<T>::Release(m_pData[i]);
+                TmArrayTraits<T>::Release(Data()[i]);
             if (n > m_nSize)
-                memset(static_cast<void*>(m_pData + m_nSize), 0,
-                       static_cast<size_t>(n - m_nSize) * sizeof(T));
+                memset(static_cast<void*>(Data() + m_nSize), 0, static_cast<size_t>(n - m_nSize) * sizeof(T));
         }
         m_nSize = n;
     }
@@ -112,12 +109,14 @@ public:
     int Add(T value)
     {
         SetSize(m_nSize + 1);
-        TmArrayTraits<T>::Store(m_pData[m_nSize - 1], value);
+        TmArrayTraits<T>::Store(Data()[m_nSize - 1], value);
         return m_nSize - 1;
     }
 
 private:
-    T* m_pData = nullptr;
+    T* Data() const { return static_cast<T*>(m_block.Get()); }
+
+    GpHeapBlock m_block;
     int m_nSize = 0;
     int m_nCapacity = 0;
     int m_nGrowBy = 0;

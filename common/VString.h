@@ -1,17 +1,19 @@
 #pragma once
 #include <windows.h>
 
+#include "common/GpHandles.h"
+
 // Growable wide string held in one process-heap block. Null and an empty block both read as "".
-// Its capacity is the block size the heap reports, so the object is a single pointer.
+// Its capacity is the block size the heap reports, so the object is a single pointer (its owner).
 class VString
 {
 public:
     VString() = default;
     VString(const wchar_t* psz) { Copy(psz); }
-    VString(const VString& other) { Copy(other.m_psz); }
+    VString(const VString& other) { Copy(other.Psz()); }
     VString& operator=(const VString& other)
     {
-        Copy(other.m_psz);
+        Copy(other.Psz());
         return *this;
     }
     VString& operator=(const wchar_t* psz)
@@ -19,7 +21,7 @@ public:
         Copy(psz);
         return *this;
     }
-    ~VString() { Clear(); }
+    ~VString() = default;
 
     // Room for nCount characters plus the terminator (negative counts count as 0).
     bool Alloc(int nCount, bool bZero);
@@ -30,17 +32,19 @@ public:
     // Appends pszSuffix unless the string already ends with it (nothing on a null string).
     void AppendUnlessPresent(const wchar_t* pszSuffix);
 
-    const wchar_t* c_str() const { return m_psz ? m_psz : L""; }
+    const wchar_t* c_str() const { return m_block ? Psz() : L""; }
     operator const wchar_t*() const { return c_str(); }
-    wchar_t* GetBuffer() { return m_psz; }
-    bool IsNull() const { return m_psz == nullptr; }
-    bool IsEmpty() const { return m_psz == nullptr || m_psz[0] == L'\0'; }
-    int GetLength() const { return m_psz ? lstrlenW(m_psz) : 0; }
+    wchar_t* GetBuffer() { return Psz(); }
+    bool IsNull() const { return !m_block; }
+    bool IsEmpty() const { return !m_block || Psz()[0] == L'\0'; }
+    int GetLength() const { return m_block ? lstrlenW(Psz()) : 0; }
     // Characters the block can hold, terminator included.
     int GetCapacity() const;
 
 private:
-    wchar_t* m_psz = nullptr;
+    wchar_t* Psz() const { return static_cast<wchar_t*>(m_block.Get()); }
+
+    GpHeapBlock m_block;
 };
 
 VString operator+(const wchar_t* pszLeft, const VString& right);

@@ -42,13 +42,12 @@ LONG volatile g_faulting = 0;
     wchar_t szPath[MAX_PATH + 128];
     wsprintfW(szPath, L"%s\\%S-%S-s%I64u-i%I64u.bin", g_run.crashDir, g_run.target, kind, g_run.seed, it);
     const Bytes* pInput = g_run.input.load();
-    HANDLE h = CreateFileW(szPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (h != INVALID_HANDLE_VALUE)
     {
+        // Closed before the process is ended below: destructors do not run after that.
+        GpFile file(CreateFileW(szPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         DWORD cb = 0;
-        if (pInput != nullptr && !pInput->empty())
-            WriteFile(h, pInput->data(), static_cast<DWORD>(pInput->size()), &cb, nullptr);
-        CloseHandle(h);
+        if (file && pInput != nullptr && !pInput->empty())
+            WriteFile(file.Get(), pInput->data(), static_cast<DWORD>(pInput->size()), &cb, nullptr);
     }
     char szLine[1024];
     wsprintfA(szLine, "FUZZ FAULT %s target=%s seed=%I64u iteration=%I64u %s\r\n  input saved: %S\r\n", kind,

@@ -20,9 +20,9 @@ UnsentLogChecker::~UnsentLogChecker()
 BOOL UnsentLogChecker::StartCheckThread()
 {
     static const wchar_t* const FN = L"UnsentLogChecker::StartCheckThread";
-    if (m_hThread != nullptr)
+    if (m_hThread)
     {
-        GPTRACE(TRACE_ERROR, L"[%s] スレッド実行中. m_hThread=0x%p", FN, m_hThread);
+        GPTRACE(TRACE_ERROR, L"[%s] スレッド実行中. m_hThread=0x%p", FN, m_hThread.Get());
         return 1;
     }
 
@@ -53,8 +53,8 @@ BOOL UnsentLogChecker::StartCheckThread()
         GPTRACE(TRACE_ERROR, L"[%s] ！_beginthreadex errno=<%d>", FN, errno);
         return 0;
     }
-    m_hThread = reinterpret_cast<HANDLE>(h);
-    GPTRACE(TRACE_TRACE, L"[%s] hThread=0x%p", FN, m_hThread);
+    m_hThread.Reset(reinterpret_cast<HANDLE>(h));
+    GPTRACE(TRACE_TRACE, L"[%s] hThread=0x%p", FN, m_hThread.Get());
     return 1;
 }
 
@@ -67,7 +67,7 @@ BOOL UnsentLogChecker::IsComplete(DWORD* pdwResult)
 {
     static const wchar_t* const FN = L"UnsentLogChecker::IsComplete";
     DWORD dwCode = 0;
-    if (!GetExitCodeThread(m_hThread, &dwCode))
+    if (!GetExitCodeThread(m_hThread.Get(), &dwCode))
     {
         dwCode = GetLastError();
         GPTRACE(TRACE_ERROR, L"[%s] ！GetExitCodeThread\u3000｛%s｝", FN,
@@ -77,34 +77,32 @@ BOOL UnsentLogChecker::IsComplete(DWORD* pdwResult)
         if (dwCode != STILL_ACTIVE)
         {
             InterlockedExchange(&m_bStop, 1);
-            GpWaitForObject(m_hThread, INFINITE);
+            GpWaitForObject(m_hThread.Get(), INFINITE);
         }
     }
     *pdwResult = dwCode;
     if (dwCode == STILL_ACTIVE)
         return 0;
 
-    GPTRACE(TRACE_TRACE, L"[%s] ExitThread m_hThread=0x%p\u3000｛%s｝", FN, m_hThread,
+    GPTRACE(TRACE_TRACE, L"[%s] ExitThread m_hThread=0x%p\u3000｛%s｝", FN, m_hThread.Get(),
             GpErrText(static_cast<int>(dwCode)));
-    CloseHandle(m_hThread);
-    m_hThread = nullptr;
+    m_hThread.Reset();
     return 1;
 }
 
 void UnsentLogChecker::StopAndWait()
 {
     static const wchar_t* const FN = L"UnsentLogChecker::StopAndWait";
-    if (m_hThread == nullptr)
+    if (!m_hThread)
         return;
     // The worker looks at the request before each pass, so this waits at most one pause and
     // one count.
     InterlockedExchange(&m_bStop, 1);
-    GPTRACE(TRACE_WARNING, L"[%s] 停止要求. 終了待ち m_hThread=0x%p", FN, m_hThread);
-    DWORD dwWait = GpWaitForObject(m_hThread, INFINITE);
+    GPTRACE(TRACE_WARNING, L"[%s] 停止要求. 終了待ち m_hThread=0x%p", FN, m_hThread.Get());
+    DWORD dwWait = GpWaitForObject(m_hThread.Get(), INFINITE);
     DWORD dwCode = 0;
-    if (dwWait != WAIT_OBJECT_0 || !GetExitCodeThread(m_hThread, &dwCode))
+    if (dwWait != WAIT_OBJECT_0 || !GetExitCodeThread(m_hThread.Get(), &dwCode))
         dwCode = GetLastError();
     GPTRACE(TRACE_TRACE, L"[%s] 終了 wait=%u dw=<%u>", FN, dwWait, dwCode);
-    CloseHandle(m_hThread);
-    m_hThread = nullptr;
+    m_hThread.Reset();
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include <windows.h>
 
+#include "common/GpHandles.h"
 #include "../common/TmArray.h"
 #include "../common/VString.h"
 
@@ -31,7 +32,7 @@ public:
     DWORD CheckLog();
     int GetUnsentLogCount(int nPass);
 
-    HANDLE m_hThread = nullptr;
+    GpKernelHandle m_hThread;  // the worker; closed only by this checker once it has ended
     volatile LONG m_bStop = 0; // set by the main thread, read by the worker
     int m_nLastCount = -1;
     VString m_strLogsDir;

@@ -1,6 +1,7 @@
 #include "ZLibFileFunc.h"
 
-#include <stdlib.h>
+#include <new>
+#include <utility>
 
 #include "common/GpErrorText.h"
 #include "common/GpSeams.h"
@@ -51,12 +52,12 @@ voidpf ZCALLBACK win32_open64_file_funcW(voidpf /*opaque*/, const void* filename
         return nullptr;
 
     // A virus scanner or the copy that just produced the archive may hold it for a moment.
-    HANDLE hFile = INVALID_HANDLE_VALUE;
+    GpFile file;
     DWORD dwLastErr = 0;
     for (int i = 0; i < OPEN_ATTEMPTS; i++)
     {
-        hFile = CreateFileW(pszName, dwAccess, dwShare, nullptr, dwDisposition, 0, nullptr);
-        if (hFile != INVALID_HANDLE_VALUE)
+        file.Reset(CreateFileW(pszName, dwAccess, dwShare, nullptr, dwDisposition, 0, nullptr));
+        if (file)
             break;
         dwLastErr = GetLastError();
         GpErrorText(s_szOpenErrText, static_cast<int>(dwLastErr));
@@ -65,28 +66,26 @@ voidpf ZCALLBACK win32_open64_file_funcW(voidpf /*opaque*/, const void* filename
         GpSleep(OPEN_RETRY_WAIT_MS);
     }
     SetLastError(dwLastErr);
-    if (hFile == INVALID_HANDLE_VALUE)
+    if (!file)
         return nullptr;
 
-    ZLibFileStream* pStream = static_cast<ZLibFileStream*>(malloc(sizeof(ZLibFileStream)));
+    ZLibFileStream* pStream = new (std::nothrow) ZLibFileStream;
     if (pStream == nullptr)
     {
-        CloseHandle(hFile);
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY); // the file is closed on the way out
         return nullptr;
     }
-    pStream->hFile = hFile;
-    pStream->nError = 0;
+    pStream->file = std::move(file);
     return pStream;
 }
 
 uLong ZCALLBACK win32_read_file_funcW(voidpf /*opaque*/, voidpf stream, void* buf, uLong size)
 {
     ZLibFileStream* pStream = AsStream(stream);
-    if (pStream == nullptr || pStream->hFile == nullptr)
+    if (pStream == nullptr || !pStream->file)
         return 0;
     DWORD dwRead = 0;
-    if (!ReadFile(pStream->hFile, buf, size, &dwRead, nullptr))
+    if (!ReadFile(pStream->file.Get(), buf, size, &dwRead, nullptr))
         StoreError(pStream, GetLastError());
     return dwRead;
 }
@@ -94,10 +93,10 @@ uLong ZCALLBACK win32_read_file_funcW(voidpf /*opaque*/, voidpf stream, void* bu
 uLong ZCALLBACK win32_write_file_funcW(voidpf /*opaque*/, voidpf stream, const void* buf, uLong size)
 {
     ZLibFileStream* pStream = AsStream(stream);
-    if (pStream == nullptr || pStream->hFile == nullptr)
+    if (pStream == nullptr || !pStream->file)
         return 0;
     DWORD dwWritten = 0;
-    if (!WriteFile(pStream->hFile, buf, size, &dwWritten, nullptr))
+    if (!WriteFile(pStream->file.Get(), buf, size, &dwWritten, nullptr))
         StoreError(pStream, GetLastError());
     return dwWritten;
 }
@@ -105,11 +104,11 @@ uLong ZCALLBACK win32_write_file_funcW(voidpf /*opaque*/, voidpf stream, const v
 ZPOS64_T ZCALLBACK win32_tell64_file_funcW(voidpf /*opaque*/, voidpf stream)
 {
     ZLibFileStream* pStream = AsStream(stream);
-    if (pStream == nullptr || pStream->hFile == nullptr)
+    if (pStream == nullptr || !pStream->file)
         return static_cast<ZPOS64_T>(-1);
     LARGE_INTEGER liZero = {};
     LARGE_INTEGER liPos = {};
-    if (!SetFilePointerEx(pStream->hFile, liZero, &liPos, FILE_CURRENT))
+    if (!SetFilePointerEx(pStream->file.Get(), liZero, &liPos, FILE_CURRENT))
     {
         pStream->nError = static_cast<int>(GetLastError());
         return static_cast<ZPOS64_T>(-1);
@@ -135,11 +134,11 @@ long ZCALLBACK win32_seek64_file_funcW(voidpf /*opaque*/, voidpf stream, ZPOS64_
     default:
         return -1;
     }
-    if (pStream == nullptr || pStream->hFile == nullptr)
+    if (pStream == nullptr || !pStream->file)
         return -1;
     LARGE_INTEGER liDistance;
     liDistance.QuadPart = static_cast<LONGLONG>(offset);
-    if (!SetFilePointerEx(pStream->hFile, liDistance, nullptr, dwMethod))
+    if (!SetFilePointerEx(pStream->file.Get(), liDistance, nullptr, dwMethod))
     {
         pStream->nError = static_cast<int>(GetLastError());
         return -1;
@@ -152,13 +151,8 @@ int ZCALLBACK win32_close_file_funcW(voidpf /*opaque*/, voidpf stream)
     ZLibFileStream* pStream = AsStream(stream);
     if (pStream == nullptr)
         return -1;
-    int nRet = -1;
-    if (pStream->hFile != nullptr)
-    {
-        CloseHandle(pStream->hFile);
-        nRet = 0;
-    }
-    free(pStream);
+    int nRet = pStream->file ? 0 : -1;
+    delete pStream;
     return nRet;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 #include <windows.h>
 
+#include "common/GpHandles.h"
 #include "ioapi.h"
 
 // The unzip library's 64-bit file functions over native handles, so that an archive is named by
@@ -8,11 +9,12 @@
 // The library passes the path it was given to the open function unchanged: hand unzOpen2_64 a
 // wide, null-terminated path.
 
-// Stream record of one open archive; the library owns it until its close call.
+// Stream record of one open archive; the library owns it until its close call, which frees the
+// record and with it the file.
 struct ZLibFileStream
 {
-    HANDLE hFile;
-    int nError; // system error of the last failed read, write, tell or seek
+    GpFile file;
+    int nError = 0; // system error of the last failed read, write, tell or seek
 };
 
 voidpf ZCALLBACK win32_open64_file_funcW(voidpf opaque, const void* filename, int mode);

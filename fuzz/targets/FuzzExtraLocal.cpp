@@ -4,6 +4,7 @@
 #include "fuzz/FuzzSeeds.h"
 #include "fuzz/FuzzZip.h"
 #include "zip/ZLibExtraLocal.h"
+#include "zip/GpUnzFile.h"
 #include "zip/ZLibFileFunc.h"
 
 using namespace lumofuzz;
@@ -28,9 +29,10 @@ Target MakeTarget()
         WriteWholeFile(g_archive, input);
         zlib_filefunc64_def ff;
         FillWin32FileFunc64W(&ff);
-        unzFile uf = unzOpen2_64(g_archive.c_str(), &ff);
-        if (uf == nullptr)
+        GpUnzFile archive(unzOpen2_64(g_archive.c_str(), &ff));
+        if (!archive)
             return -1;
+        unzFile uf = archive.Get();
         int outcome = 0;
         int rc = unzGoToFirstFile(uf);
         for (int i = 0; i < 64 && rc == UNZ_OK; i++)
@@ -48,7 +50,6 @@ Target MakeTarget()
             }
             rc = unzGoToNextFile(uf);
         }
-        unzClose(uf);
         return outcome;
     };
     return t;

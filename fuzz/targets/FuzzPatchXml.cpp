@@ -1,11 +1,10 @@
 // "PatchConfig.xml" as the agent reads it: the document, the readers of GetPatchInfo and the
 // digest text.
-#include <objbase.h>
-
 #include "app/LumoAgentApp.h"
 #include "fuzz/FuzzHarness.h"
 #include "fuzz/FuzzSeeds.h"
 #include "xml/CPatchXml.h"
+#include "xml/ComPtr.h"
 #include "xml/PatchDigest.h"
 
 using namespace lumofuzz;
@@ -126,7 +125,8 @@ Bytes WellFormed(Rng& rng)
 
 Target MakeTarget()
 {
-    CoInitialize(nullptr);
+    // Every input is read on this thread: one apartment for the whole run.
+    static GpComApartment s_com;
     g_work = ScratchRoot() + L"\\Work\\";
     CreateDirectoryW(g_work.c_str(), nullptr);
     Target t;

@@ -19,7 +19,7 @@ namespace
 // Waits for the worker like the agent does, without the 250 ms pauses.
 DWORD WaitForResult(UnsentLogChecker& checker)
 {
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(checker.m_hThread, 30000));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(checker.m_hThread.Get(), 30000));
     DWORD dw = 0;
     EXPECT_TRUE(checker.IsComplete(&dw));
     return dw;
@@ -31,11 +31,11 @@ TEST(UnsentLogChecker, StartPreparesFoldersAndRefusesASecondWorker)
     lumotest::TraceCapture trace;
     UnsentLogChecker checker;
     ASSERT_TRUE(checker.StartCheckThread());
-    HANDLE hFirst = checker.m_hThread;
+    HANDLE hFirst = checker.m_hThread.Get();
     ASSERT_NE(nullptr, hFirst);
 
     EXPECT_TRUE(checker.StartCheckThread());
-    EXPECT_EQ(hFirst, checker.m_hThread);
+    EXPECT_EQ(hFirst, checker.m_hThread.Get());
     EXPECT_TRUE(trace.WaitFor(L"[UnsentLogChecker::StartCheckThread] スレッド実行中. m_hThread=0x"));
 
     wchar_t appData[MAX_PATH + 1];
@@ -49,7 +49,7 @@ TEST(UnsentLogChecker, StartPreparesFoldersAndRefusesASecondWorker)
 
     // No folders at all: the first pass counts 0.
     EXPECT_EQ(static_cast<DWORD>(ERROR_OK), WaitForResult(checker));
-    EXPECT_EQ(nullptr, checker.m_hThread);
+    EXPECT_EQ(nullptr, checker.m_hThread.Get());
     EXPECT_TRUE(trace.WaitFor(L"[UnsentLogChecker::CheckLog] ログ送信完了!!"));
     EXPECT_TRUE(trace.WaitFor(L"[UnsentLogChecker::IsComplete] ExitThread m_hThread=0x"));
     EXPECT_FALSE(logs.AnyFolderExists());
@@ -96,11 +96,11 @@ TEST(UnsentLogChecker, UnreadableExitCodeEndsTheWaitWithThatError)
     lumotest::TraceCapture trace;
     UnsentLogChecker checker;
     // Not a thread: its exit code cannot be read.
-    checker.m_hThread = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    checker.m_hThread.Reset(CreateEventW(nullptr, TRUE, TRUE, nullptr));
     DWORD dw = 0;
     EXPECT_TRUE(checker.IsComplete(&dw));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), dw);
-    EXPECT_EQ(nullptr, checker.m_hThread);
+    EXPECT_EQ(nullptr, checker.m_hThread.Get());
     EXPECT_TRUE(trace.WaitFor(L"[UnsentLogChecker::IsComplete] ！GetExitCodeThread\u3000｛"));
 }
 

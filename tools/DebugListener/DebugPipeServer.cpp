@@ -4,29 +4,27 @@ bool DebugPipeServer::Start(const std::wstring& pipeName, int instances, Sink si
 {
     m_path = L"\\\\.\\pipe\\" + pipeName;
     m_sink = std::move(sink);
-    m_hStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    m_stop.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     for (int i = 0; i < instances; i++)
     {
-        HANDLE h = CreateNamedPipeW(m_path.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                                    PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES,
-                                    8192, 65536, 0, nullptr);
-        if (h == INVALID_HANDLE_VALUE)
+        GpFile pipe(CreateNamedPipeW(m_path.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                     PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
+                                     PIPE_UNLIMITED_INSTANCES, 8192, 65536, 0, nullptr));
+        if (!pipe)
             break;
-        m_threads.emplace_back(&DebugPipeServer::Serve, this, h);
+        m_threads.emplace_back(&DebugPipeServer::Serve, this, std::move(pipe));
     }
     return !m_threads.empty();
 }
 
 void DebugPipeServer::Stop()
 {
-    if (m_hStop != nullptr)
-        SetEvent(m_hStop);
+    if (m_stop)
+        SetEvent(m_stop.Get());
     for (auto& t : m_threads)
         t.join();
     m_threads.clear();
-    if (m_hStop != nullptr)
-        CloseHandle(m_hStop);
-    m_hStop = nullptr;
+    m_stop.Reset();
 }
 
 namespace
@@ -53,18 +51,21 @@ bool Finish(HANDLE hPipe, OVERLAPPED& ov, HANDLE hStop, BOOL bStarted, DWORD& cb
 }
 } // namespace
 
-void DebugPipeServer::Serve(HANDLE hPipe)
+void DebugPipeServer::Serve(GpFile pipe)
 {
+    HANDLE hPipe = pipe.Get();
+    HANDLE hStop = m_stop.Get();
+    GpKernelHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     OVERLAPPED ov = {};
-    ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ov.hEvent = done.Get();
     std::vector<wchar_t> buf(32768);
-    while (WaitForSingleObject(m_hStop, 0) != WAIT_OBJECT_0)
+    while (WaitForSingleObject(hStop, 0) != WAIT_OBJECT_0)
     {
         DWORD cb = 0;
         ResetEvent(ov.hEvent);
-        if (!Finish(hPipe, ov, m_hStop, ConnectNamedPipe(hPipe, &ov), cb))
+        if (!Finish(hPipe, ov, hStop, ConnectNamedPipe(hPipe, &ov), cb))
         {
-            if (WaitForSingleObject(m_hStop, 0) == WAIT_OBJECT_0)
+            if (WaitForSingleObject(hStop, 0) == WAIT_OBJECT_0)
                 break;
             DisconnectNamedPipe(hPipe);
             continue;
@@ -72,7 +73,7 @@ void DebugPipeServer::Serve(HANDLE hPipe)
         ResetEvent(ov.hEvent);
         cb = 0;
         BOOL ok = ReadFile(hPipe, buf.data(), static_cast<DWORD>(buf.size() * sizeof(wchar_t)), nullptr, &ov);
-        if (Finish(hPipe, ov, m_hStop, ok, cb))
+        if (Finish(hPipe, ov, hStop, ok, cb))
         {
             // Hand the record on before replying: the sender waits for the reply, so its records
             // are stored in the order it made them.
@@ -81,11 +82,9 @@ void DebugPipeServer::Serve(HANDLE hPipe)
             DWORD cbw = 0;
             ResetEvent(ov.hEvent);
             BOOL wok = WriteFile(hPipe, "OK", 2, nullptr, &ov);
-            Finish(hPipe, ov, m_hStop, wok, cbw);
+            Finish(hPipe, ov, hStop, wok, cbw);
             FlushFileBuffers(hPipe);
         }
         DisconnectNamedPipe(hPipe);
     }
-    CloseHandle(ov.hEvent);
-    CloseHandle(hPipe);
 }

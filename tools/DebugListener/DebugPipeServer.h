@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "DebugRecord.h"
+#include "common/GpHandles.h"
 
 // Server side of the debug pipe: several message-mode instances, each on its own thread,
 // answering every record with a short reply (the sender waits for one) and handing it on.
@@ -25,10 +26,10 @@ public:
     void Stop();
 
 private:
-    void Serve(HANDLE hPipe);
+    void Serve(GpFile pipe);
 
     std::wstring m_path;
     Sink m_sink;
-    HANDLE m_hStop = nullptr;
+    GpKernelHandle m_stop;
     std::vector<std::thread> m_threads;
 };

@@ -18,27 +18,11 @@
 #include "DebugRecord.h"
 #include "ListenerFilter.h"
 #include "RotatingLog.h"
+#include "tools/common/ToolArgs.h"
+#include "tools/common/ToolText.h"
 
 namespace
 {
-std::string ToUtf8(const std::wstring& w)
-{
-    int n =
-        WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-    std::string s(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
-    return s;
-}
-
-const wchar_t* ArgValue(int argc, wchar_t** argv, const wchar_t* prefix)
-{
-    size_t n = wcslen(prefix);
-    for (int i = 1; i < argc; i++)
-        if (_wcsnicmp(argv[i], prefix, n) == 0)
-            return argv[i] + n;
-    return nullptr;
-}
-
 bool Number(const wchar_t* text, unsigned long max, unsigned long& value)
 {
     if (text == nullptr || *text == L'\0' || wcslen(text) > 9 || wcsspn(text, L"0123456789") != wcslen(text))

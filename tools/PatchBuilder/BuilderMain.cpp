@@ -7,6 +7,7 @@
 
 #include "PatchBuild.h"
 #include "PatchVerify.h"
+#include "tools/common/ToolArgs.h"
 
 namespace
 {
@@ -40,9 +41,10 @@ int Usage(bool bError)
 bool OptionValue(const std::wstring& arg, const wchar_t* pszName, std::wstring& value)
 {
     std::wstring prefix = std::wstring(L"/") + pszName + L"=";
-    if (arg.size() < prefix.size() || _wcsnicmp(arg.c_str(), prefix.c_str(), prefix.size()) != 0)
+    const wchar_t* pszValue = ArgPrefixValue(arg.c_str(), prefix.c_str());
+    if (pszValue == nullptr)
         return false;
-    value = arg.substr(prefix.size());
+    value = pszValue;
     return true;
 }
 

@@ -44,14 +44,13 @@ void LogRun(const std::wstring& log, const std::string& line)
 {
     if (log.empty())
         return;
-    HANDLE h = CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    GpFile file(CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         return;
     std::string text = line + "\r\n";
     DWORD cb = 0;
-    WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &cb, nullptr);
-    CloseHandle(h);
+    WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &cb, nullptr);
 }
 
 bool CopyTree(const std::wstring& from, const std::wstring& to)

@@ -10,8 +10,11 @@
 #include <vector>
 
 #include "common/GpFormat.h"
+#include "common/GpHandles.h"
 #include "common/GpResult.h"
 #include "common/ServiceProtocol.h"
+#include "tools/common/ToolArgs.h"
+#include "tools/common/ToolText.h"
 
 namespace
 {
@@ -78,7 +81,7 @@ DWORD g_afterLogout = 1;
 bool g_exec = true;
 bool g_quiet = false;
 std::mutex g_logLock;
-HANDLE g_hLog = INVALID_HANDLE_VALUE;
+GpFile g_log;
 
 CommandBehaviour* FindCommand(const std::wstring& name)
 {
@@ -95,24 +98,18 @@ CommandBehaviour* FindCommand(WORD wCommand)
     return nullptr;
 }
 
-std::string ToUtf8(const std::wstring& w)
-{
-    int n =
-        WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-    std::string s(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
-    return s;
-}
-
 void Log(const std::wstring& line)
 {
-    std::string s = ToUtf8(line + L"\n");
+    std::wstring text = line + L"\n";
     std::lock_guard<std::mutex> g(g_logLock);
-    DWORD cb;
     if (!g_quiet)
-        WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), s.data(), static_cast<DWORD>(s.size()), &cb, nullptr);
-    if (g_hLog != INVALID_HANDLE_VALUE)
-        WriteFile(g_hLog, s.data(), static_cast<DWORD>(s.size()), &cb, nullptr);
+        PrintUtf8(STD_OUTPUT_HANDLE, text);
+    if (g_log)
+    {
+        std::string s = ToUtf8(text);
+        DWORD cb;
+        WriteFile(g_log.Get(), s.data(), static_cast<DWORD>(s.size()), &cb, nullptr);
+    }
 }
 
 // A bounded copy of a wide text field of the request, terminated even when the field is not.
@@ -138,32 +135,27 @@ DWORD StartInSession(const std::wstring& cmdLine, DWORD dwSession, DWORD& dwErr)
     }
     else
     {
-        HANDLE hOwn = nullptr, hToken = nullptr;
-        ok =
-            OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &hOwn) &&
-            DuplicateTokenEx(hOwn, MAXIMUM_ALLOWED, nullptr, SecurityIdentification, TokenPrimary, &hToken) &&
-            SetTokenInformation(hToken, TokenSessionId, &dwSession, sizeof(dwSession));
+        // The owners keep the last error when they close the tokens.
+        GpKernelHandle own, token;
+        ok = OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, own.Put()) &&
+             DuplicateTokenEx(own.Get(), MAXIMUM_ALLOWED, nullptr, SecurityIdentification, TokenPrimary,
+                              token.Put()) &&
+             SetTokenInformation(token.Get(), TokenSessionId, &dwSession, sizeof(dwSession));
         if (ok)
         {
             wchar_t desktop[] = L"winsta0\\default";
             si.lpDesktop = desktop;
-            ok = CreateProcessAsUserW(hToken, nullptr, buf.data(), nullptr, nullptr, FALSE, 0, nullptr,
+            ok = CreateProcessAsUserW(token.Get(), nullptr, buf.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                       nullptr, &si, &pi);
         }
-        DWORD e = GetLastError();
-        if (hToken)
-            CloseHandle(hToken);
-        if (hOwn)
-            CloseHandle(hOwn);
-        SetLastError(e);
     }
     if (!ok)
     {
         dwErr = GetLastError();
         return 0;
     }
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    // Nothing waits for the started process.
+    GpKernelHandle thread(pi.hThread), process(pi.hProcess);
     dwErr = 0;
     return pi.dwProcessId;
 }
@@ -188,8 +180,8 @@ bool Answer(const std::string& req, std::string& reply)
     {
         GpFormat(line, 2048, L"cmd=%u req=%u -> died", hdr.wCommand, static_cast<unsigned>(req.size()));
         Log(line);
-        if (g_hLog != INVALID_HANDLE_VALUE)
-            FlushFileBuffers(g_hLog);
+        if (g_log)
+            FlushFileBuffers(g_log.Get());
         ExitProcess(3);
     }
     // Half a record: the fields are filled as for the whole one, then cut.
@@ -299,12 +291,6 @@ void Serve(HANDLE hPipe)
     }
 }
 
-const wchar_t* Value(const wchar_t* arg, const wchar_t* prefix)
-{
-    size_t n = wcslen(prefix);
-    return _wcsnicmp(arg, prefix, n) == 0 ? arg + n : nullptr;
-}
-
 int Bad(const wchar_t* arg)
 {
     fwprintf(stderr, L"bad option: %ls\n\n%ls", arg, USAGE);
@@ -327,27 +313,27 @@ int wmain(int argc, wchar_t** argv)
             fwprintf(stdout, L"%ls", USAGE);
             return 0;
         }
-        else if ((v = Value(a, L"/seconds=")))
+        else if ((v = ArgPrefixValue(a, L"/seconds=")))
             dwSeconds = wcstoul(v, nullptr, 10);
-        else if ((v = Value(a, L"/stopevent=")))
+        else if ((v = ArgPrefixValue(a, L"/stopevent=")))
             pszStop = v;
-        else if ((v = Value(a, L"/parent=")))
+        else if ((v = ArgPrefixValue(a, L"/parent=")))
             dwParent = wcstoul(v, nullptr, 10);
-        else if ((v = Value(a, L"/ready=")))
+        else if ((v = ArgPrefixValue(a, L"/ready=")))
             pszReady = v;
-        else if ((v = Value(a, L"/instances=")))
+        else if ((v = ArgPrefixValue(a, L"/instances=")))
             nInstances = wcstoul(v, nullptr, 10);
         else if (_wcsicmp(a, L"/quiet") == 0)
             g_quiet = true;
-        else if ((v = Value(a, L"/log=")))
+        else if ((v = ArgPrefixValue(a, L"/log=")))
             pszLog = v;
-        else if ((v = Value(a, L"/login=")))
+        else if ((v = ArgPrefixValue(a, L"/login=")))
             g_loginStatus = wcstoul(v, nullptr, 0);
-        else if ((v = Value(a, L"/afterlogout=")))
+        else if ((v = ArgPrefixValue(a, L"/afterlogout=")))
             g_afterLogout = wcstoul(v, nullptr, 0);
-        else if ((v = Value(a, L"/exec=")))
+        else if ((v = ArgPrefixValue(a, L"/exec=")))
             g_exec = _wcsicmp(v, L"off") != 0;
-        else if ((v = Value(a, L"/version=")))
+        else if ((v = ArgPrefixValue(a, L"/version=")))
         {
             if (swscanf(v, L"%lu.%lu.%lu.%lu", &g_version[0], &g_version[1], &g_version[2], &g_version[3]) !=
                 4)
@@ -390,9 +376,9 @@ int wmain(int argc, wchar_t** argv)
 
     if (pszLog != nullptr)
     {
-        g_hLog = CreateFileW(pszLog, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (g_hLog == INVALID_HANDLE_VALUE)
+        g_log.Reset(CreateFileW(pszLog, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!g_log)
         {
             fwprintf(stderr, L"cannot open %ls (%lu)\n", pszLog, GetLastError());
             return 2;
@@ -404,46 +390,49 @@ int wmain(int argc, wchar_t** argv)
     InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
     SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE);
     SECURITY_ATTRIBUTES sa = {sizeof(sa), &sd, FALSE};
-    std::vector<HANDLE> pipes;
+    std::vector<GpFile> pipes;
     for (DWORD i = 0; i < nInstances; i++)
     {
-        HANDLE h = CreateNamedPipeW(
+        GpFile pipe(CreateNamedPipeW(
             SERVICE_PIPE_NAME, PIPE_ACCESS_DUPLEX | (i == 0 ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
-            PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, nInstances, 4096, 4096, 0, &sa);
-        if (h == INVALID_HANDLE_VALUE)
+            PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, nInstances, 4096, 4096, 0, &sa));
+        if (!pipe)
         {
             fwprintf(stderr, L"cannot create the pipe (%lu)\n", GetLastError());
             return 1;
         }
-        pipes.push_back(h);
+        pipes.push_back(std::move(pipe));
     }
-    for (HANDLE h : pipes)
-        std::thread([h] { Serve(h); }).detach();
+    // Each serving thread holds its instance for as long as it runs.
+    for (GpFile& pipe : pipes)
+        std::thread([p = std::move(pipe)] { Serve(p.Get()); }).detach();
     Log(L"serving " + std::to_wstring(nInstances) + L" instances");
 
+    GpKernelHandle stop, parent, ready;
     std::vector<HANDLE> waits;
     if (pszStop != nullptr)
     {
-        HANDLE h = CreateEventW(nullptr, TRUE, FALSE, pszStop);
-        if (h == nullptr)
+        stop.Reset(CreateEventW(nullptr, TRUE, FALSE, pszStop));
+        if (!stop)
             return Bad(pszStop);
-        waits.push_back(h);
+        waits.push_back(stop.Get());
     }
     if (dwParent != 0)
     {
-        HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, dwParent);
-        if (h == nullptr)
+        parent.Reset(OpenProcess(SYNCHRONIZE, FALSE, dwParent));
+        if (!parent)
         {
             Log(L"parent " + std::to_wstring(dwParent) + L" is gone");
             ExitProcess(0);
         }
-        waits.push_back(h);
+        waits.push_back(parent.Get());
     }
+    // Held to the end: the event lives only as long as a handle to it is open.
     if (pszReady != nullptr)
     {
-        HANDLE h = CreateEventW(nullptr, TRUE, FALSE, pszReady);
-        if (h != nullptr)
-            SetEvent(h);
+        ready.Reset(CreateEventW(nullptr, TRUE, FALSE, pszReady));
+        if (ready)
+            SetEvent(ready.Get());
     }
     DWORD dwTimeout = dwSeconds ? dwSeconds * 1000 : INFINITE;
     if (waits.empty())
@@ -451,8 +440,8 @@ int wmain(int argc, wchar_t** argv)
     else
         WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), FALSE, dwTimeout);
     Log(L"ending");
-    if (g_hLog != INVALID_HANDLE_VALUE)
-        FlushFileBuffers(g_hLog);
+    if (g_log)
+        FlushFileBuffers(g_log.Get());
     // The serving threads are blocked in the pipe calls; ending the process ends them.
     ExitProcess(0);
 }
