@@ -1,19 +1,19 @@
 // The agent's update road: install folder from the registry, a fresh update folder with the
 // patch in it, then expansion, log wait, installer, status, settings and restart in that order.
-#include "LumoAgentApp.h"
+#include "app/LumoAgentApp.h"
 
 #include <wchar.h>
 
-#include "../common/GpErrorText.h"
-#include "../common/GpFolderWalk.h"
+#include "common/GpErrorText.h"
+#include "common/GpFolderWalk.h"
 #include "common/ClientContract.h"
-#include "../common/GpHandles.h"
-#include "../common/GpPath.h"
-#include "../common/GpResult.h"
-#include "../common/GpSeams.h"
-#include "../common/GpTrace.h"
-#include "../common/TmArray.h"
-#include "../common/VString.h"
+#include "common/GpHandles.h"
+#include "common/GpPath.h"
+#include "common/GpResult.h"
+#include "common/GpSeams.h"
+#include "common/GpTrace.h"
+#include "common/TmArray.h"
+#include "common/VString.h"
 
 namespace
 {

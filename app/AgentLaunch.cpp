@@ -1,17 +1,17 @@
 // Agent launch and the result channel: the tool has the service start the staged agent and waits
 // for its exit string; the agent writes that string from its exit hook.
-#include "LumoAgentApp.h"
+#include "app/LumoAgentApp.h"
 
 #include <wchar.h>
 
-#include "../common/GpErrorText.h"
+#include "common/GpErrorText.h"
 #include "common/ClientContract.h"
-#include "../common/GpFormat.h"
-#include "../common/GpHandles.h"
-#include "../common/GpResult.h"
-#include "../common/GpSeams.h"
-#include "../common/GpTrace.h"
-#include "../common/RXUtil.h"
+#include "common/GpFormat.h"
+#include "common/GpHandles.h"
+#include "common/GpResult.h"
+#include "common/GpSeams.h"
+#include "common/GpTrace.h"
+#include "common/RXUtil.h"
 
 namespace
 {

@@ -1,13 +1,13 @@
 // Before the client is updated its leak-prevention module must be logged out: by the main
 // client window from version 6.60 on, otherwise only checked (or forced) through the service.
-#include "LumoAgentApp.h"
+#include "app/LumoAgentApp.h"
 
-#include "../common/GpErrorText.h"
+#include "common/GpErrorText.h"
 #include "common/ClientContract.h"
-#include "../common/GpResult.h"
-#include "../common/GpSeams.h"
-#include "../common/GpTrace.h"
-#include "../common/RXUtil.h"
+#include "common/GpResult.h"
+#include "common/GpSeams.h"
+#include "common/GpTrace.h"
+#include "common/RXUtil.h"
 
 namespace
 {

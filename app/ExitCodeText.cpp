@@ -1,6 +1,6 @@
-#include "ExitCodeText.h"
+#include "app/ExitCodeText.h"
 
-#include "../common/GpFormat.h"
+#include "common/GpFormat.h"
 
 void ExitCodeText(int nExitCode, int nExtInfo, wchar_t* pBuf, size_t cchBuf)
 {

@@ -1,11 +1,11 @@
 // Agent step: before the installer runs, the client's pending logs are to have been sent.
 #include <new>
 
-#include "../common/GpResult.h"
-#include "../common/GpSeams.h"
-#include "../common/GpTrace.h"
-#include "../logcheck/UnsentLogChecker.h"
-#include "LumoAgentApp.h"
+#include "common/GpResult.h"
+#include "common/GpSeams.h"
+#include "common/GpTrace.h"
+#include "logcheck/UnsentLogChecker.h"
+#include "app/LumoAgentApp.h"
 
 namespace
 {

@@ -1,12 +1,12 @@
-#include "LumoAgentApp.h"
+#include "app/LumoAgentApp.h"
 
 #include <commctrl.h>
 #include <wchar.h>
 
-#include "../common/GpSeams.h"
+#include "common/GpSeams.h"
 #include "common/ClientContract.h"
-#include "../common/GpTrace.h"
-#include "ExitCodeText.h"
+#include "common/GpTrace.h"
+#include "app/ExitCodeText.h"
 
 const wchar_t* const LumoAgentApp::CAPTION = LUMO_CAPTION;
 

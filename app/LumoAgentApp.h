@@ -1,9 +1,9 @@
 #pragma once
 #include <windows.h>
 
-#include "../common/GpMutex.h"
-#include "../common/VString.h"
-#include "../framework/WinAppEx.h"
+#include "common/GpMutex.h"
+#include "common/VString.h"
+#include "framework/WinAppEx.h"
 
 constexpr int LUMO_PATH_CCH = 260;
 

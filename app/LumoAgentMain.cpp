@@ -1,4 +1,4 @@
 // The one application object of LumoAgent.exe, constructed before the entry point runs.
-#include "LumoAgentApp.h"
+#include "app/LumoAgentApp.h"
 
 LumoAgentApp theApp;

@@ -1,11 +1,11 @@
 // Which patch archive this run applies: the /p= value, or the one QVClient_v*.zip here.
-#include "LumoAgentApp.h"
+#include "app/LumoAgentApp.h"
 
 #include <wchar.h>
 
-#include "../common/GpErrorText.h"
-#include "../common/GpHandles.h"
-#include "../common/GpTrace.h"
+#include "common/GpErrorText.h"
+#include "common/GpHandles.h"
+#include "common/GpTrace.h"
 
 BOOL LumoAgentApp::GetPatchPath()
 {

@@ -4,18 +4,18 @@
 #include <errno.h>
 #include <wchar.h>
 
-#include "../common/CHashUtil.h"
-#include "../common/GpErrorText.h"
-#include "../common/GpFormat.h"
-#include "../common/GpPath.h"
-#include "../common/GpResult.h"
-#include "../common/GpTrace.h"
-#include "../common/TmArray.h"
-#include "../xml/CPatchXml.h"
+#include "common/CHashUtil.h"
+#include "common/GpErrorText.h"
+#include "common/GpFormat.h"
+#include "common/GpPath.h"
+#include "common/GpResult.h"
+#include "common/GpTrace.h"
+#include "common/TmArray.h"
+#include "xml/CPatchXml.h"
 #include "xml/ComPtr.h"
-#include "../xml/PatchDigest.h"
-#include "../zip/ZLibExpand.h"
-#include "LumoAgentApp.h"
+#include "xml/PatchDigest.h"
+#include "zip/ZLibExpand.h"
+#include "app/LumoAgentApp.h"
 
 namespace
 {

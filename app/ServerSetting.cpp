@@ -1,12 +1,12 @@
-#include "LumoAgentApp.h"
+#include "app/LumoAgentApp.h"
 
 #include <shlobj.h>
 
 #include <new>
 
-#include "../common/GpFormat.h"
-#include "../common/GpTrace.h"
-#include "../json/JsonFile.h"
+#include "common/GpFormat.h"
+#include "common/GpTrace.h"
+#include "json/JsonFile.h"
 
 // With /LeaveCache the client is told to keep its cached files: DeleteFiles becomes false in its
 // server settings. Whatever goes wrong is only traced; the file then stays as it was.

@@ -1,14 +1,14 @@
 // The agent's single-instance guard and the start-up signal of whoever launched it.
-#include "LumoAgentApp.h"
+#include "app/LumoAgentApp.h"
 
 #include <stdlib.h>
 #include <wchar.h>
 
-#include "../common/GpErrorText.h"
-#include "../common/GpEvent.h"
-#include "../common/GpFormat.h"
-#include "../common/GpResult.h"
-#include "../common/GpTrace.h"
+#include "common/GpErrorText.h"
+#include "common/GpEvent.h"
+#include "common/GpFormat.h"
+#include "common/GpResult.h"
+#include "common/GpTrace.h"
 
 BOOL LumoAgentApp::IsDuplicate()
 {

@@ -1,15 +1,15 @@
 // Tool mode: confirmation, a private copy of the program and the patch under the user's
 // temporary folder, and the hand-over to the agent launch.
-#include "LumoAgentApp.h"
+#include "app/LumoAgentApp.h"
 
 #include <wchar.h>
 
-#include "../common/GpErrorText.h"
-#include "../common/GpFormat.h"
-#include "../common/GpPath.h"
-#include "../common/GpSeams.h"
-#include "../common/GpTrace.h"
-#include "../common/TmArray.h"
+#include "common/GpErrorText.h"
+#include "common/GpFormat.h"
+#include "common/GpPath.h"
+#include "common/GpSeams.h"
+#include "common/GpTrace.h"
+#include "common/TmArray.h"
 
 namespace
 {

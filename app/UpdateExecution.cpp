@@ -5,14 +5,14 @@
 #include <time.h>
 #include <wchar.h>
 
-#include "../common/GpErrorText.h"
-#include "../common/GpFormat.h"
-#include "../common/GpHandles.h"
-#include "../common/GpPath.h"
-#include "../common/GpResult.h"
-#include "../common/GpSeams.h"
-#include "../common/GpTrace.h"
-#include "LumoAgentApp.h"
+#include "common/GpErrorText.h"
+#include "common/GpFormat.h"
+#include "common/GpHandles.h"
+#include "common/GpPath.h"
+#include "common/GpResult.h"
+#include "common/GpSeams.h"
+#include "common/GpTrace.h"
+#include "app/LumoAgentApp.h"
 
 namespace
 {

@@ -1,11 +1,11 @@
-#include "CHashUtil.h"
+#include "common/CHashUtil.h"
 
-#include "GpCryptHandles.h"
-#include "GpErrorText.h"
-#include "GpHandles.h"
-#include "GpPath.h"
-#include "GpResult.h"
-#include "GpTrace.h"
+#include "common/GpCryptHandles.h"
+#include "common/GpErrorText.h"
+#include "common/GpHandles.h"
+#include "common/GpPath.h"
+#include "common/GpResult.h"
+#include "common/GpTrace.h"
 
 namespace
 {

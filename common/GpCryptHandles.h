@@ -2,7 +2,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 
-#include "GpHandles.h"
+#include "common/GpHandles.h"
 
 // Owners for the CryptoAPI handles: provider context, key and hash object (0 when none).
 struct GpCryptProvTraits

@@ -1,12 +1,12 @@
-#include "GpErrorText.h"
+#include "common/GpErrorText.h"
 
 #include <errno.h>
 #include <string.h>
 #include <wchar.h>
 
-#include "GpFormat.h"
-#include "GpHandles.h"
-#include "GpResult.h"
+#include "common/GpFormat.h"
+#include "common/GpHandles.h"
+#include "common/GpResult.h"
 
 wchar_t* GpErrorText(wchar_t* pBuf, int nCode)
 {

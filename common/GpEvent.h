@@ -1,7 +1,7 @@
 #pragma once
 #include <windows.h>
 
-#include "GpHandles.h"
+#include "common/GpHandles.h"
 
 // Opens a machine-wide named event ("Global\<name>.Event") that another process has created.
 class GpEvent

@@ -1,9 +1,9 @@
-#include "GpFolderWalk.h"
+#include "common/GpFolderWalk.h"
 
 #include <string>
 #include <vector>
 
-#include "GpHandles.h"
+#include "common/GpHandles.h"
 
 namespace
 {

@@ -1,4 +1,4 @@
-#include "GpFormat.h"
+#include "common/GpFormat.h"
 
 #include <wchar.h>
 

@@ -1,9 +1,9 @@
-#include "GpMutex.h"
+#include "common/GpMutex.h"
 
-#include "GpErrorText.h"
-#include "GpNamedObject.h"
-#include "GpResult.h"
-#include "GpTrace.h"
+#include "common/GpErrorText.h"
+#include "common/GpNamedObject.h"
+#include "common/GpResult.h"
+#include "common/GpTrace.h"
 
 int GpMutex::Create(const wchar_t* pszName)
 {

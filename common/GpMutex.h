@@ -1,7 +1,7 @@
 #pragma once
 #include <windows.h>
 
-#include "GpHandles.h"
+#include "common/GpHandles.h"
 
 // A machine-wide named mutex ("Global\<name>.Mutex") that every account may open. It is never
 // acquired: its existence is the signal, for as long as some wrapper holds a handle to it.

@@ -1,6 +1,6 @@
-#include "GpNamedObject.h"
+#include "common/GpNamedObject.h"
 
-#include "GpTrace.h"
+#include "common/GpTrace.h"
 
 namespace GpNamedObject
 {

@@ -2,8 +2,8 @@
 // What the named kernel object wrappers (GpMutex, GpEvent) share.
 #include <windows.h>
 
-#include "GpHandles.h"
-#include "VString.h"
+#include "common/GpHandles.h"
+#include "common/VString.h"
 
 namespace GpNamedObject
 {

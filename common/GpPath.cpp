@@ -1,11 +1,11 @@
-#include "GpPath.h"
+#include "common/GpPath.h"
 
 #include <wchar.h>
 
-#include "GpErrorText.h"
-#include "GpHandles.h"
-#include "GpResult.h"
-#include "GpTrace.h"
+#include "common/GpErrorText.h"
+#include "common/GpHandles.h"
+#include "common/GpResult.h"
+#include "common/GpTrace.h"
 
 namespace
 {

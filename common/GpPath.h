@@ -1,8 +1,8 @@
 #pragma once
 #include <windows.h>
 
-#include "TmArray.h"
-#include "VString.h"
+#include "common/TmArray.h"
+#include "common/VString.h"
 
 // Path and file helpers shared by the road steps. Results: ERROR_OK (37), ERROR_NON (35),
 // Windows error codes, or negative codes of their own.

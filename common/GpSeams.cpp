@@ -1,4 +1,4 @@
-#include "GpSeams.h"
+#include "common/GpSeams.h"
 
 GpSeams& GpSeam()
 {

@@ -1,14 +1,14 @@
 // Deleting files and folder trees with system rights: links are removed as links, never followed.
 // The shell's delete is not used: it follows a folder link into what it points to.
-#include "GpPath.h"
+#include "common/GpPath.h"
 
 #include <string>
 
-#include "GpErrorText.h"
-#include "GpFolderWalk.h"
-#include "GpHandles.h"
-#include "GpResult.h"
-#include "GpTrace.h"
+#include "common/GpErrorText.h"
+#include "common/GpFolderWalk.h"
+#include "common/GpHandles.h"
+#include "common/GpResult.h"
+#include "common/GpTrace.h"
 
 namespace
 {

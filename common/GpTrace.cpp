@@ -1,11 +1,11 @@
-#include "GpTrace.h"
+#include "common/GpTrace.h"
 
 #include <stdio.h>
 #include <string.h>
 
-#include "GpFormat.h"
-#include "GpHandles.h"
-#include "GpTraceInternal.h"
+#include "common/GpFormat.h"
+#include "common/GpHandles.h"
+#include "common/GpTraceInternal.h"
 
 GpTraceProcess g_gpTraceProcess;
 

@@ -1,6 +1,6 @@
-#include "GpTraceInternal.h"
+#include "common/GpTraceInternal.h"
 
-#include "GpFormat.h"
+#include "common/GpFormat.h"
 
 namespace
 {

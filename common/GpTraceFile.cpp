@@ -1,12 +1,12 @@
-#include "GpTraceInternal.h"
+#include "common/GpTraceInternal.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include "GpFormat.h"
-#include "GpHandles.h"
-#include "GpTrace.h"
+#include "common/GpFormat.h"
+#include "common/GpHandles.h"
+#include "common/GpTrace.h"
 
 namespace
 {

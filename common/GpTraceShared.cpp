@@ -1,4 +1,4 @@
-#include "GpTraceInternal.h"
+#include "common/GpTraceInternal.h"
 
 // Both blocks live in sections marked shared: every process mapped from this executable file
 // sees the same bytes, and no other executable does. They must be initialised (not in .bss).

@@ -1,11 +1,11 @@
-#include "RXUtil.h"
+#include "common/RXUtil.h"
 
 #include <string.h>
 
-#include "GpErrorText.h"
-#include "GpResult.h"
-#include "GpSeams.h"
-#include "GpTrace.h"
+#include "common/GpErrorText.h"
+#include "common/GpResult.h"
+#include "common/GpSeams.h"
+#include "common/GpTrace.h"
 
 namespace
 {

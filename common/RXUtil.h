@@ -1,7 +1,7 @@
 #pragma once
 #include <windows.h>
 
-#include "ServiceProtocol.h"
+#include "common/ServiceProtocol.h"
 
 // Client side of the resident service's command pipe.
 class RXUtil

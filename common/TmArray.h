@@ -5,8 +5,8 @@
 #include <string.h>
 #include <utility>
 
-#include "GpSeams.h"
-#include "VString.h"
+#include "common/GpSeams.h"
+#include "common/VString.h"
 #include "common/GpHandles.h"
 
 // How an element type is started, carried over and released. Zeroed memory is a valid empty

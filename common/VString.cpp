@@ -1,10 +1,10 @@
-#include "VString.h"
+#include "common/VString.h"
 
 #include <string.h>
 #include <wchar.h>
 
-#include "GpErrorText.h"
-#include "GpTrace.h"
+#include "common/GpErrorText.h"
+#include "common/GpTrace.h"
 
 bool VString::Alloc(int nCount, bool bZero)
 {

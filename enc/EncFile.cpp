@@ -1,13 +1,13 @@
-#include "EncFile.h"
+#include "enc/EncFile.h"
 
 #include <string.h>
 
-#include "aes197.h"
+#include "enc/aes197.h"
 #include "common/GpErrorText.h"
 #include "common/GpResult.h"
 #include "common/GpSeams.h"
 #include "common/GpTrace.h"
-#include "keygeneration.h"
+#include "enc/keygeneration.h"
 
 namespace
 {

@@ -1,4 +1,4 @@
-#include "aes197.h"
+#include "enc/aes197.h"
 
 #include <stdint.h>
 #include <string.h>

@@ -1,4 +1,4 @@
-#include "keygeneration.h"
+#include "enc/keygeneration.h"
 
 #include <string.h>
 

@@ -1,4 +1,4 @@
-#include "WinAppEx.h"
+#include "framework/WinAppEx.h"
 
 namespace
 {

@@ -1,6 +1,6 @@
 // Entry point of a framework application: the one application object was constructed
 // statically before this runs.
-#include "WinAppEx.h"
+#include "framework/WinAppEx.h"
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int)
 {

@@ -1,4 +1,4 @@
-#include "FuzzHarness.h"
+#include "fuzz/FuzzHarness.h"
 
 #include <psapi.h>
 

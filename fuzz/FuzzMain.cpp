@@ -1,5 +1,5 @@
 // Entry point shared by the fuzzing programs: each links the one target it drives.
-#include "FuzzHarness.h"
+#include "fuzz/FuzzHarness.h"
 
 lumofuzz::Target MakeTarget();
 

@@ -1,6 +1,6 @@
 #include <algorithm>
 
-#include "FuzzHarness.h"
+#include "fuzz/FuzzHarness.h"
 
 namespace lumofuzz
 {

@@ -1,4 +1,4 @@
-#include "FuzzSeeds.h"
+#include "fuzz/FuzzSeeds.h"
 
 #include <map>
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "FuzzHarness.h"
+#include "fuzz/FuzzHarness.h"
 
 // Seed corpora written by the project's own writers at start-up, and the container writer the
 // structure-aware variants re-encrypt with.

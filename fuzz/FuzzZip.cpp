@@ -1,4 +1,4 @@
-#include "FuzzZip.h"
+#include "fuzz/FuzzZip.h"
 
 #include <zlib.h>
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "FuzzHarness.h"
+#include "fuzz/FuzzHarness.h"
 
 // A ZIP archive taken apart into entries and put together again with consistent offsets, so
 // that a mutation of a header field, a name, an extra field or the data reaches the reader

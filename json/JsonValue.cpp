@@ -1,4 +1,4 @@
-#include "JsonValue.h"
+#include "json/JsonValue.h"
 
 #include <new>
 #include <wchar.h>

@@ -1,9 +1,9 @@
 // The worker loop: count, nudge, pause, until the logs are gone or stop moving.
-#include "UnsentLogChecker.h"
+#include "logcheck/UnsentLogChecker.h"
 
-#include "../common/GpResult.h"
-#include "../common/GpSeams.h"
-#include "../common/GpTrace.h"
+#include "common/GpResult.h"
+#include "common/GpSeams.h"
+#include "common/GpTrace.h"
 
 DWORD UnsentLogChecker::CheckLog()
 {

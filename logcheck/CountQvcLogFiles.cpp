@@ -1,9 +1,9 @@
 // Counting the pending log files of one folder.
-#include "UnsentLogChecker.h"
+#include "logcheck/UnsentLogChecker.h"
 
-#include "../common/GpErrorText.h"
-#include "../common/GpFolderWalk.h"
-#include "../common/GpTrace.h"
+#include "common/GpErrorText.h"
+#include "common/GpFolderWalk.h"
+#include "common/GpTrace.h"
 
 int CountQvcLogFiles(const wchar_t* pszFolder)
 {

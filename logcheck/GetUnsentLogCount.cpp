@@ -1,10 +1,10 @@
 // One count over the nine log folders, with the nudge to the client's log sender.
-#include "UnsentLogChecker.h"
+#include "logcheck/UnsentLogChecker.h"
 
-#include "../common/GpErrorText.h"
-#include "../common/GpHandles.h"
-#include "../common/GpTrace.h"
-#include "QvcLogFolders.h"
+#include "common/GpErrorText.h"
+#include "common/GpHandles.h"
+#include "common/GpTrace.h"
+#include "logcheck/QvcLogFolders.h"
 
 int UnsentLogChecker::GetUnsentLogCount(int nPass)
 {

@@ -1,4 +1,4 @@
-#include "QvcLogFolders.h"
+#include "logcheck/QvcLogFolders.h"
 
 #include <shlobj.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 #include <windows.h>
 
-#include "../common/VString.h"
+#include "common/VString.h"
 
 // Where the client keeps its pending logs: nine folders under "<common app data>\TAVR\QVC\Logs\".
 constexpr int QVC_LOG_FOLDER_COUNT = 9;

@@ -1,13 +1,13 @@
 // Life of the checker and its worker thread, as seen from the main thread.
-#include "UnsentLogChecker.h"
+#include "logcheck/UnsentLogChecker.h"
 
 #include <errno.h>
 #include <process.h>
 
-#include "../common/GpErrorText.h"
-#include "../common/GpSeams.h"
-#include "../common/GpTrace.h"
-#include "QvcLogFolders.h"
+#include "common/GpErrorText.h"
+#include "common/GpSeams.h"
+#include "common/GpTrace.h"
+#include "logcheck/QvcLogFolders.h"
 
 UnsentLogChecker::UnsentLogChecker() = default;
 

@@ -2,8 +2,8 @@
 #include <windows.h>
 
 #include "common/GpHandles.h"
-#include "../common/TmArray.h"
-#include "../common/VString.h"
+#include "common/TmArray.h"
+#include "common/VString.h"
 
 // Worker that waits until the client's pending logs have been sent: it counts the "*.log" files
 // of the client's log folders, nudges the log sender, and ends when the count reaches zero or

@@ -1,10 +1,10 @@
-#include "CPatchXml.h"
+#include "xml/CPatchXml.h"
 
 #include <ole2.h>
 
 #include <utility>
 
-#include "XmlComError.h"
+#include "xml/XmlComError.h"
 #include "common/GpTrace.h"
 
 namespace

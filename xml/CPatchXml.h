@@ -2,7 +2,7 @@
 #include <windows.h>
 #include <msxml2.h>
 
-#include "ComPtr.h"
+#include "xml/ComPtr.h"
 #include "common/VString.h"
 
 // Values of the "ProductInfo" element of "PatchConfig.xml".

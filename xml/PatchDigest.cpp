@@ -1,4 +1,4 @@
-#include "PatchDigest.h"
+#include "xml/PatchDigest.h"
 
 #include <string.h>
 #include <wctype.h>

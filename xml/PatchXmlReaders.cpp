@@ -1,10 +1,10 @@
 // The three element readers of CPatchXml and the two lookups they share.
-#include "CPatchXml.h"
+#include "xml/CPatchXml.h"
 
 #include <wchar.h>
 
-#include "XmlComError.h"
-#include "XmlInt.h"
+#include "xml/XmlComError.h"
+#include "xml/XmlInt.h"
 
 namespace
 {

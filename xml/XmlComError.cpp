@@ -1,4 +1,4 @@
-#include "XmlComError.h"
+#include "xml/XmlComError.h"
 
 #include "common/GpErrorText.h"
 #include "common/GpFormat.h"

@@ -1,4 +1,4 @@
-#include "XmlInt.h"
+#include "xml/XmlInt.h"
 
 #include <climits>
 #include <cwctype>

@@ -1,4 +1,4 @@
-#include "ZLibExpand.h"
+#include "zip/ZLibExpand.h"
 
 #include <stdint.h>
 #include <string.h>
@@ -12,9 +12,9 @@
 #include "common/GpSeams.h"
 #include "common/GpTrace.h"
 #include "common/VString.h"
-#include "GpUnzFile.h"
-#include "ZLibExtraLocal.h"
-#include "ZLibFileFunc.h"
+#include "zip/GpUnzFile.h"
+#include "zip/ZLibExtraLocal.h"
+#include "zip/ZLibFileFunc.h"
 
 namespace
 {

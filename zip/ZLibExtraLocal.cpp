@@ -1,4 +1,4 @@
-#include "ZLibExtraLocal.h"
+#include "zip/ZLibExtraLocal.h"
 
 #include <string.h>
 

@@ -1,4 +1,4 @@
-#include "ZLibFileFunc.h"
+#include "zip/ZLibFileFunc.h"
 
 #include <new>
 #include <utility>

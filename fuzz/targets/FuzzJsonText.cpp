@@ -2,7 +2,7 @@
 #include "fuzz/FuzzHarness.h"
 #include "fuzz/FuzzSeeds.h"
 #include "json/JsonFile.h"
-#include "JsonDictionary.h"
+#include "fuzz/targets/JsonDictionary.h"
 
 using namespace lumofuzz;
 

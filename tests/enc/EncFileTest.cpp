@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <functional>
 
-#include "EncTestUtil.h"
+#include "tests/enc/EncTestUtil.h"
 #include "tests/support/TestUtil.h"
 #include "tests/support/TraceCapture.h"
 #include "common/GpHandles.h"

@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include "EncTestUtil.h"
+#include "tests/enc/EncTestUtil.h"
 #include "tests/support/TraceCapture.h"
 #include "enc/keygeneration.h"
 

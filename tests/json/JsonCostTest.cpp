@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "JsonTestUtil.h"
+#include "tests/json/JsonTestUtil.h"
 
 using namespace jsontest;
 

@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include "JsonTestUtil.h"
+#include "tests/json/JsonTestUtil.h"
 #include "common/GpErrorText.h"
 #include "common/GpHandles.h"
 #include "common/GpResult.h"

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "JsonTestUtil.h"
+#include "tests/json/JsonTestUtil.h"
 
 using namespace jsontest;
 

@@ -1,4 +1,4 @@
-#include "JsonTestUtil.h"
+#include "tests/json/JsonTestUtil.h"
 
 #include <wchar.h>
 

@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include "JsonTestUtil.h"
+#include "tests/json/JsonTestUtil.h"
 
 using namespace jsontest;
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "JsonTestUtil.h"
+#include "tests/json/JsonTestUtil.h"
 #include "common/GpHandles.h"
 #include "tests/json/SaveLoopDoc.h"
 #include "tests/support/TestUtil.h"

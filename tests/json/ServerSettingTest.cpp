@@ -3,7 +3,7 @@
 
 #include <shlobj.h>
 
-#include "JsonTestUtil.h"
+#include "tests/json/JsonTestUtil.h"
 #include "app/LumoAgentApp.h"
 #include "tests/support/TestUtil.h"
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "JsonTestUtil.h"
+#include "tests/json/JsonTestUtil.h"
 #include "tests/support/TestUtil.h"
 
 using namespace jsontest;

@@ -6,7 +6,7 @@
 #include <functional>
 #include <vector>
 
-#include "LogFolders.h"
+#include "tests/logcheck/LogFolders.h"
 #include "app/LumoAgentApp.h"
 #include "common/GpHandles.h"
 #include "common/GpSeams.h"

@@ -1,4 +1,4 @@
-#include "LogFolders.h"
+#include "tests/logcheck/LogFolders.h"
 
 #include <shlobj.h>
 

@@ -2,7 +2,7 @@
 // the check through "Wake.up". The worker's pause is shortened to 150 ms of real time.
 #include <gtest/gtest.h>
 
-#include "LogFolders.h"
+#include "tests/logcheck/LogFolders.h"
 #include "app/LumoAgentApp.h"
 #include "common/GpHandles.h"
 #include "common/GpSeams.h"

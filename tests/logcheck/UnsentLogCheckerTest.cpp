@@ -5,7 +5,7 @@
 #include <atomic>
 #include <memory>
 
-#include "LogFolders.h"
+#include "tests/logcheck/LogFolders.h"
 #include "common/GpHandles.h"
 #include "common/GpResult.h"
 #include "common/GpSeams.h"

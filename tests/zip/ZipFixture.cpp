@@ -1,4 +1,4 @@
-#include "ZipFixture.h"
+#include "tests/zip/ZipFixture.h"
 
 #include "zip/ZLibFileFunc.h"
 #include "zlib.h"

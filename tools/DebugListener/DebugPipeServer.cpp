@@ -1,4 +1,4 @@
-#include "DebugPipeServer.h"
+#include "tools/DebugListener/DebugPipeServer.h"
 
 bool DebugPipeServer::Start(const std::wstring& pipeName, int instances, Sink sink)
 {

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "DebugRecord.h"
+#include "tools/DebugListener/DebugRecord.h"
 #include "common/GpHandles.h"
 
 // Server side of the debug pipe: several message-mode instances, each on its own thread,

@@ -1,4 +1,4 @@
-#include "DebugRecord.h"
+#include "tools/DebugListener/DebugRecord.h"
 
 #include <cwchar>
 #include <vector>

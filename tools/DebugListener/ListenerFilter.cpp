@@ -1,4 +1,4 @@
-#include "ListenerFilter.h"
+#include "tools/DebugListener/ListenerFilter.h"
 
 #include <cwchar>
 

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "DebugRecord.h"
+#include "tools/DebugListener/DebugRecord.h"
 
 // Which records an administrator wants to see: those at or above a severity (a lower level
 // number is more severe) and, when pids are named, only those of these processes.

@@ -14,10 +14,10 @@
 #include <mutex>
 #include <string>
 
-#include "DebugPipeServer.h"
-#include "DebugRecord.h"
-#include "ListenerFilter.h"
-#include "RotatingLog.h"
+#include "tools/DebugListener/DebugPipeServer.h"
+#include "tools/DebugListener/DebugRecord.h"
+#include "tools/DebugListener/ListenerFilter.h"
+#include "tools/DebugListener/RotatingLog.h"
 #include "tools/common/ToolArgs.h"
 #include "tools/common/ToolText.h"
 

@@ -1,4 +1,4 @@
-#include "RotatingLog.h"
+#include "tools/DebugListener/RotatingLog.h"
 
 namespace
 {

@@ -1,4 +1,4 @@
-#include "DialogDriver.h"
+#include "tools/DialogDriver/DialogDriver.h"
 
 #include <algorithm>
 #include <cwchar>

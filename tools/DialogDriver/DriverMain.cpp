@@ -9,7 +9,7 @@
 #include <cwchar>
 #include <string>
 
-#include "DialogDriver.h"
+#include "tools/DialogDriver/DialogDriver.h"
 #include "common/GpFormat.h"
 #include "tools/common/ToolArgs.h"
 #include "tools/common/ToolText.h"

@@ -1,4 +1,4 @@
-#include "LogSender.h"
+#include "tools/LogSenderSim/LogSender.h"
 
 #include "common/GpErrorText.h"
 #include "common/GpHandles.h"

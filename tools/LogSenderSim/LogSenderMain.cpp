@@ -10,7 +10,7 @@
 #include <stdio.h>
 #include <wchar.h>
 
-#include "LogSender.h"
+#include "tools/LogSenderSim/LogSender.h"
 #include "common/GpErrorText.h"
 #include "common/GpHandles.h"
 #include "common/GpTrace.h"

@@ -3,10 +3,10 @@
 
 #include <string>
 
-#include "BuilderText.h"
+#include "tools/PatchBuilder/BuilderText.h"
 
-#include "PatchBuild.h"
-#include "PatchVerify.h"
+#include "tools/PatchBuilder/PatchBuild.h"
+#include "tools/PatchBuilder/PatchVerify.h"
 #include "tools/common/ToolArgs.h"
 
 namespace

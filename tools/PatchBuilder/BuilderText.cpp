@@ -1,4 +1,4 @@
-#include "BuilderText.h"
+#include "tools/PatchBuilder/BuilderText.h"
 
 #include "common/GpErrorText.h"
 #include "tools/common/ToolText.h"

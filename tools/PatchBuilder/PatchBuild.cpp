@@ -1,13 +1,13 @@
 // Builds a patch archive: the inner archive from the source folder, its configuration, and the
 // outer archive in the layout the agent expands.
-#include "PatchBuild.h"
+#include "tools/PatchBuilder/PatchBuild.h"
 
 #include <algorithm>
 #include <vector>
 
-#include "BuilderText.h"
-#include "ZexlRecord.h"
-#include "ZipWriter.h"
+#include "tools/PatchBuilder/BuilderText.h"
+#include "tools/PatchBuilder/ZexlRecord.h"
+#include "tools/PatchBuilder/ZipWriter.h"
 #include "common/CHashUtil.h"
 #include "common/GpHandles.h"
 #include "common/GpResult.h"

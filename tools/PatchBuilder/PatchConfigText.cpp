@@ -1,5 +1,5 @@
-#include "BuilderText.h"
-#include "PatchBuild.h"
+#include "tools/PatchBuilder/BuilderText.h"
+#include "tools/PatchBuilder/PatchBuild.h"
 
 std::string MakePatchConfig(const PatchBuildOptions& options, const std::wstring& digestText,
                             const std::wstring& sizeText)

@@ -1,10 +1,10 @@
 // Offline check of a patch with the agent's own readers: archive expansion, the configuration
 // reader and the file hash.
-#include "PatchVerify.h"
+#include "tools/PatchBuilder/PatchVerify.h"
 
 #include <objbase.h>
 
-#include "BuilderText.h"
+#include "tools/PatchBuilder/BuilderText.h"
 #include "common/CHashUtil.h"
 #include "common/GpPath.h"
 #include "common/GpResult.h"

@@ -1,4 +1,4 @@
-#include "ZexlRecord.h"
+#include "tools/PatchBuilder/ZexlRecord.h"
 
 namespace
 {

@@ -1,8 +1,8 @@
-#include "ZipWriter.h"
+#include "tools/PatchBuilder/ZipWriter.h"
 
 #include <cstdio>
 
-#include "BuilderText.h"
+#include "tools/PatchBuilder/BuilderText.h"
 #include "common/GpHandles.h"
 
 namespace

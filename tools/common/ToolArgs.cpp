@@ -1,4 +1,4 @@
-#include "ToolArgs.h"
+#include "tools/common/ToolArgs.h"
 
 #include <wchar.h>
 

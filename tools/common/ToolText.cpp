@@ -1,4 +1,4 @@
-#include "ToolText.h"
+#include "tools/common/ToolText.h"
 
 std::string ToUtf8(const std::wstring& text)
 {
