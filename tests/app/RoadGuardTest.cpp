@@ -6,14 +6,14 @@
 
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/LumoAgentApp.h"
 #include "common/GpEvent.h"
+#include "common/GpHandles.h"
 #include "common/GpMutex.h"
 #include "common/GpResult.h"
-#include "common/ServiceProtocol.h"
+#include "tests/support/ServiceDouble.h"
 #include "tests/support/TestUtil.h"
 #include "tests/support/TraceCapture.h"
 
@@ -39,53 +39,6 @@ bool HasRecord(const TraceCapture& cap, DWORD pid, const std::wstring& text)
             return true;
     return false;
 }
-
-// A service whose pipe accepts one call and then answers nothing until released: an agent that
-// has won the guard waits there, in its logout step.
-class StalledService
-{
-public:
-    StalledService()
-    {
-        m_hPipe = CreateNamedPipeW(SERVICE_PIPE_NAME, PIPE_ACCESS_DUPLEX,
-                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096, 4096, 0,
-                                   nullptr);
-        m_hRelease = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        m_hConnected = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        m_thread = std::thread([this] {
-            ConnectNamedPipe(m_hPipe, nullptr);
-            SetEvent(m_hConnected);
-            WaitForSingleObject(m_hRelease, 60000);
-            // Gone for good, or the agent's next call would find a busy pipe and wait forever.
-            DisconnectNamedPipe(m_hPipe);
-            CloseHandle(m_hPipe);
-        });
-    }
-    ~StalledService()
-    {
-        Release();
-        if (WaitForSingleObject(m_hConnected, 0) != WAIT_OBJECT_0)
-        {
-            // Nobody came: connect once ourselves so that the thread ends.
-            HANDLE h = CreateFileW(SERVICE_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                   0, nullptr);
-            if (h != INVALID_HANDLE_VALUE)
-                CloseHandle(h);
-        }
-        m_thread.join();
-        CloseHandle(m_hRelease);
-        CloseHandle(m_hConnected);
-    }
-    bool IsValid() const { return m_hPipe != INVALID_HANDLE_VALUE; }
-    bool WaitConnected(DWORD ms) { return WaitForSingleObject(m_hConnected, ms) == WAIT_OBJECT_0; }
-    void Release() { SetEvent(m_hRelease); }
-
-private:
-    HANDLE m_hPipe;
-    HANDLE m_hRelease;
-    HANDLE m_hConnected;
-    std::thread m_thread;
-};
 } // namespace
 
 TEST(GpMutex, SecondCreateOnTheSameWrapperIsRefused)
@@ -149,7 +102,8 @@ TEST(SingleInstance, TwoAgentsStartedTogetherExactlyOneWins)
 {
     TempDir dir;
     ASSERT_TRUE(WriteFileBytes(dir / L"QVClient_v1.zip", "PK"));
-    StalledService service;
+    // The winner waits on a service that takes its call and answers nothing until released.
+    ServiceDouble service{ServiceDouble::HoldFirstCall{}};
     ASSERT_TRUE(service.IsValid());
     TraceCapture cap(L"QVS-Debug");
 
@@ -185,14 +139,13 @@ TEST(SingleInstance, ToolModeNeverTouchesTheGuardOrTheSignal)
 {
     GpMutex guard; // as if an agent were running
     ASSERT_EQ(ERROR_OK, guard.Create(L"LumoAgent"));
-    HANDLE hEvent = CreateEventW(nullptr, TRUE, FALSE, L"Global\\LumoAgent12445.Event");
-    ASSERT_NE(nullptr, hEvent);
+    GpKernelHandle event(CreateEventW(nullptr, TRUE, FALSE, L"Global\\LumoAgent12445.Event"));
+    ASSERT_NE(nullptr, event.Get());
     TempDir dir;
     ProcessResult r = RunProcess(AgentCommand(L"/sn /sig=100 /p=\"nothere.zip\""), 30000, dir.Path());
     ASSERT_TRUE(r.started);
     EXPECT_EQ(3u, r.exitCode); // got as far as patch discovery
-    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(hEvent, 0));
-    CloseHandle(hEvent);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(event.Get(), 0));
 }
 
 struct SigCase
@@ -215,17 +168,16 @@ TEST_P(SignalEvent, IsRaisedAfterTheGuardIsWon)
 {
     const SigCase& c = GetParam();
     std::wstring eventName = L"Global\\LumoAgent" + std::to_wstring(c.eventNumber) + L".Event";
-    HANDLE hEvent = CreateEventW(nullptr, TRUE, FALSE, eventName.c_str());
-    ASSERT_NE(nullptr, hEvent);
+    GpKernelHandle event(CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
+    ASSERT_NE(nullptr, event.Get());
     TempDir dir;
     TraceCapture cap(L"QVS-Debug");
     ProcessResult r =
         RunProcess(AgentCommand(L"/Agent /sn " + c.sig + L" /p=\"nothere.zip\""), 30000, dir.Path());
     ASSERT_TRUE(r.started);
     EXPECT_EQ(3u, r.exitCode);
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hEvent, 0)) << lumotest::ToUtf8(eventName);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event.Get(), 0)) << lumotest::ToUtf8(eventName);
     EXPECT_TRUE(cap.WaitFor(L"[LumoAgentApp::IsDuplicate] sig-raise rc=1."));
-    CloseHandle(hEvent);
 }
 
 INSTANTIATE_TEST_SUITE_P(
