@@ -390,6 +390,7 @@ TEST(GetInstallDir, FailuresEndWithTen)
     };
     for (const Case& c : cases)
     {
+        SCOPED_TRACE(static_cast<int>(&c - cases));
         DriverFixture f;
         std::unique_ptr<UninstallEntry> entry;
         if (c.key != nullptr)
