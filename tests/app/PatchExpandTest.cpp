@@ -12,6 +12,7 @@
 #include "tools/PatchBuilder/BuilderText.h"
 #include "tools/PatchBuilder/PatchBuild.h"
 #include "tools/PatchBuilder/ZipWriter.h"
+#include "xml/ComPtr.h"
 
 using namespace lumotest;
 
@@ -42,12 +43,7 @@ struct PatchCase
 class PatchExpand : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        CoInitialize(nullptr);
-        CreateDirectoryW((m_dir / L"Update").c_str(), nullptr);
-    }
-    void TearDown() override { CoUninitialize(); }
+    void SetUp() override { CreateDirectoryW((m_dir / L"Update").c_str(), nullptr); }
 
     // Builds QVClient_v*.zip for the case and answers its path.
     std::wstring Build(const PatchCase& c)
@@ -101,6 +97,7 @@ protected:
         CreateDirectoryW((m_dir / L"Update").c_str(), nullptr);
     }
 
+    GpComApartment m_com; // the expansion reads the patch's XML through COM
     TempDir m_dir;
 };
 

@@ -1,19 +1,15 @@
-// Named objects, the agent's single-instance guard with its start-up signal, and patch
-// discovery, in process and with real LumoAgent.exe processes.
+// The agent's single-instance guard with its start-up signal, and patch discovery, in process and
+// with real LumoAgent.exe processes.
 #include <gtest/gtest.h>
 
-#include <aclapi.h>
-
-#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/LumoAgentApp.h"
-#include "common/GpEvent.h"
+#include "common/GpHandles.h"
 #include "common/GpMutex.h"
 #include "common/GpResult.h"
-#include "common/ServiceProtocol.h"
+#include "tests/support/ServiceDouble.h"
 #include "tests/support/TestUtil.h"
 #include "tests/support/TraceCapture.h"
 
@@ -21,12 +17,6 @@ using namespace lumotest;
 
 namespace
 {
-std::wstring UniqueName(const wchar_t* stem)
-{
-    static int counter = 0;
-    return stem + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++counter);
-}
-
 std::wstring AgentCommand(const std::wstring& args)
 {
     return Quote(BinPath(L"LumoAgent.exe")) + L" " + args;
@@ -39,117 +29,14 @@ bool HasRecord(const TraceCapture& cap, DWORD pid, const std::wstring& text)
             return true;
     return false;
 }
-
-// A service whose pipe accepts one call and then answers nothing until released: an agent that
-// has won the guard waits there, in its logout step.
-class StalledService
-{
-public:
-    StalledService()
-    {
-        m_hPipe = CreateNamedPipeW(SERVICE_PIPE_NAME, PIPE_ACCESS_DUPLEX,
-                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096, 4096, 0,
-                                   nullptr);
-        m_hRelease = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        m_hConnected = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        m_thread = std::thread([this] {
-            ConnectNamedPipe(m_hPipe, nullptr);
-            SetEvent(m_hConnected);
-            WaitForSingleObject(m_hRelease, 60000);
-            // Gone for good, or the agent's next call would find a busy pipe and wait forever.
-            DisconnectNamedPipe(m_hPipe);
-            CloseHandle(m_hPipe);
-        });
-    }
-    ~StalledService()
-    {
-        Release();
-        if (WaitForSingleObject(m_hConnected, 0) != WAIT_OBJECT_0)
-        {
-            // Nobody came: connect once ourselves so that the thread ends.
-            HANDLE h = CreateFileW(SERVICE_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                   0, nullptr);
-            if (h != INVALID_HANDLE_VALUE)
-                CloseHandle(h);
-        }
-        m_thread.join();
-        CloseHandle(m_hRelease);
-        CloseHandle(m_hConnected);
-    }
-    bool IsValid() const { return m_hPipe != INVALID_HANDLE_VALUE; }
-    bool WaitConnected(DWORD ms) { return WaitForSingleObject(m_hConnected, ms) == WAIT_OBJECT_0; }
-    void Release() { SetEvent(m_hRelease); }
-
-private:
-    HANDLE m_hPipe;
-    HANDLE m_hRelease;
-    HANDLE m_hConnected;
-    std::thread m_thread;
-};
 } // namespace
-
-TEST(GpMutex, SecondCreateOnTheSameWrapperIsRefused)
-{
-    GpMutex m;
-    std::wstring name = UniqueName(L"LumoTestMutex");
-    ASSERT_EQ(ERROR_OK, m.Create(name.c_str()));
-    HANDLE h = m.m_hMutex.Get();
-    EXPECT_EQ(0, m.Create(name.c_str()));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_BUSY), m.m_dwLastError);
-    EXPECT_EQ(h, m.m_hMutex.Get());
-}
-
-TEST(GpMutex, ExistingMutexGivesNonAndLivesWhileEitherHandleIsOpen)
-{
-    std::wstring name = UniqueName(L"LumoTestMutex");
-    std::wstring full = L"Global\\" + name + L".Mutex";
-    auto first = std::make_unique<GpMutex>();
-    SetLastError(ERROR_ALREADY_EXISTS); // a stale error must not pass for an existing mutex
-    ASSERT_EQ(ERROR_OK, first->Create(name.c_str()));
-
-    // Every account may open it: the access list is null.
-    PACL pDacl = reinterpret_cast<PACL>(1);
-    GpLocalBlock sd;
-    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
-              GetSecurityInfo(first->m_hMutex.Get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                              nullptr, &pDacl, nullptr, sd.Put()));
-    EXPECT_EQ(nullptr, pDacl);
-
-    GpMutex second;
-    EXPECT_EQ(ERROR_NON, second.Create(name.c_str()));
-    EXPECT_TRUE(second.m_hMutex);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), second.m_dwLastError);
-    first.reset();
-    GpKernelHandle h(OpenMutexW(SYNCHRONIZE, FALSE, full.c_str()));
-    EXPECT_TRUE(h);
-}
-
-TEST(GpEvent, OpensOnlyAnEventThatExists)
-{
-    std::wstring name = UniqueName(L"LumoTestEvent");
-    GpEvent missing;
-    EXPECT_EQ(-147, missing.Open(name.c_str()));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), missing.m_dwLastError);
-    EXPECT_FALSE(missing.m_hEvent);
-
-    GpKernelHandle owner(CreateEventW(nullptr, TRUE, FALSE, (L"Global\\" + name + L".Event").c_str()));
-    ASSERT_TRUE(owner);
-    GpEvent ev;
-    EXPECT_EQ(ERROR_OK, ev.Open(name.c_str()));
-    ASSERT_TRUE(ev.m_hEvent);
-    HANDLE h = ev.m_hEvent.Get();
-    EXPECT_EQ(0, ev.Open(name.c_str()));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_BUSY), ev.m_dwLastError);
-    EXPECT_EQ(h, ev.m_hEvent.Get());
-    SetEvent(ev.m_hEvent.Get());
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(owner.Get(), 0));
-}
 
 TEST(SingleInstance, TwoAgentsStartedTogetherExactlyOneWins)
 {
     TempDir dir;
     ASSERT_TRUE(WriteFileBytes(dir / L"QVClient_v1.zip", "PK"));
-    StalledService service;
+    // The winner waits on a service that takes its call and answers nothing until released.
+    ServiceDouble service{ServiceDouble::HoldFirstCall{}};
     ASSERT_TRUE(service.IsValid());
     TraceCapture cap(L"QVS-Debug");
 
@@ -185,14 +72,13 @@ TEST(SingleInstance, ToolModeNeverTouchesTheGuardOrTheSignal)
 {
     GpMutex guard; // as if an agent were running
     ASSERT_EQ(ERROR_OK, guard.Create(L"LumoAgent"));
-    HANDLE hEvent = CreateEventW(nullptr, TRUE, FALSE, L"Global\\LumoAgent12445.Event");
-    ASSERT_NE(nullptr, hEvent);
+    GpKernelHandle event(CreateEventW(nullptr, TRUE, FALSE, L"Global\\LumoAgent12445.Event"));
+    ASSERT_NE(nullptr, event.Get());
     TempDir dir;
     ProcessResult r = RunProcess(AgentCommand(L"/sn /sig=100 /p=\"nothere.zip\""), 30000, dir.Path());
     ASSERT_TRUE(r.started);
     EXPECT_EQ(3u, r.exitCode); // got as far as patch discovery
-    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(hEvent, 0));
-    CloseHandle(hEvent);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(event.Get(), 0));
 }
 
 struct SigCase
@@ -215,17 +101,16 @@ TEST_P(SignalEvent, IsRaisedAfterTheGuardIsWon)
 {
     const SigCase& c = GetParam();
     std::wstring eventName = L"Global\\LumoAgent" + std::to_wstring(c.eventNumber) + L".Event";
-    HANDLE hEvent = CreateEventW(nullptr, TRUE, FALSE, eventName.c_str());
-    ASSERT_NE(nullptr, hEvent);
+    GpKernelHandle event(CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
+    ASSERT_NE(nullptr, event.Get());
     TempDir dir;
     TraceCapture cap(L"QVS-Debug");
     ProcessResult r =
         RunProcess(AgentCommand(L"/Agent /sn " + c.sig + L" /p=\"nothere.zip\""), 30000, dir.Path());
     ASSERT_TRUE(r.started);
     EXPECT_EQ(3u, r.exitCode);
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hEvent, 0)) << lumotest::ToUtf8(eventName);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event.Get(), 0)) << lumotest::ToUtf8(eventName);
     EXPECT_TRUE(cap.WaitFor(L"[LumoAgentApp::IsDuplicate] sig-raise rc=1."));
-    CloseHandle(hEvent);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -2,6 +2,7 @@
 // QvServiceSim.exe; the agent's side is played by a second application object.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -9,7 +10,8 @@
 #include "common/ClientContract.h"
 #include "common/GpHandles.h"
 #include "common/GpSeams.h"
-#include "tests/e2e/ServiceSimRunner.h"
+#include "tests/support/ServiceSimProcess.h"
+#include "tests/support/TempRedirect.h"
 #include "tests/support/TestUtil.h"
 #include "tests/support/TraceCapture.h"
 
@@ -38,29 +40,18 @@ protected:
     {
         m_temp = m_root / L"user temp";
         CreateDirectoryW(m_temp.c_str(), nullptr);
-        SaveAndSet(L"TMP", m_savedTmp);
-        SaveAndSet(L"TEMP", m_savedTemp);
+        m_tempRedirect = std::make_unique<TempRedirect>(m_temp);
         m_patch = m_root / L"QVClient_v1.2.3.zip";
         WriteFileBytes(m_patch, "patch bytes");
         wcscpy(m_app.m_szPatchPath, m_patch.c_str());
         wcscpy(m_app.m_szPatchName, L"QVClient_v1.2.3.zip");
     }
-    void TearDown() override
-    {
-        SetEnvironmentVariableW(L"TMP", m_savedTmp.empty() ? nullptr : m_savedTmp.c_str());
-        SetEnvironmentVariableW(L"TEMP", m_savedTemp.empty() ? nullptr : m_savedTemp.c_str());
-    }
-    void SaveAndSet(const wchar_t* name, std::wstring& saved)
-    {
-        wchar_t buf[MAX_PATH] = L"";
-        GetEnvironmentVariableW(name, buf, MAX_PATH);
-        saved = buf;
-        SetEnvironmentVariableW(name, m_temp.c_str());
-    }
+    void TearDown() override { m_tempRedirect.reset(); }
     std::wstring Stage(int n) const { return m_temp + L"\\LumoTool" + std::to_wstring(n); }
 
     TempDir m_root;
-    std::wstring m_temp, m_patch, m_savedTmp, m_savedTemp;
+    std::wstring m_temp, m_patch;
+    std::unique_ptr<TempRedirect> m_tempRedirect;
     LumoAgentApp m_app;
 };
 } // namespace
@@ -114,7 +105,7 @@ TEST(ExitString, ZeroCodeHasItsOwnTraceLine)
 
 TEST(AgentLaunch, ReportTravelsFromAgentToTool)
 {
-    ServiceSimRunner sim;
+    ServiceSimProcess sim;
     ASSERT_TRUE(sim.Start(L"/exec=off"));
     struct Case
     {
@@ -160,7 +151,7 @@ TEST(AgentLaunch, ServiceFailuresBecomeExitCodeTen)
     for (const Case& c : cases)
     {
         SCOPED_TRACE(c.simArgs ? ToUtf8(c.simArgs) : "no service");
-        ServiceSimRunner sim;
+        ServiceSimProcess sim;
         ASSERT_TRUE(c.simArgs == nullptr || sim.Start(std::wstring(L"/exec=off ") + c.simArgs));
         TraceCapture capture;
         LumoAgentApp tool;
@@ -176,7 +167,7 @@ TEST(AgentLaunch, ServiceFailuresBecomeExitCodeTen)
 
 TEST(AgentLaunch, GivesUpAfterSixHundredWaitsWithExitCodeTen)
 {
-    ServiceSimRunner sim;
+    ServiceSimProcess sim;
     ASSERT_TRUE(sim.Start(L"/exec=off"));
     std::vector<DWORD> waits;
     GpSeam().WaitForObjectFn = [&](HANDLE, DWORD ms) {
@@ -197,7 +188,7 @@ TEST(AgentLaunch, GivesUpAfterSixHundredWaitsWithExitCodeTen)
 
 TEST(AgentLaunch, CommandLineOfMoreThan779CharactersIsNeverSent)
 {
-    ServiceSimRunner sim;
+    ServiceSimProcess sim;
     ASSERT_TRUE(sim.Start(L"/exec=off"));
     std::wstring fits = L"C:\\a.exe /Agent " + std::wstring(779 - 16, L'x');
     ASSERT_EQ(779u, fits.size());
@@ -344,7 +335,7 @@ TEST_F(StagingTest, ConfirmationNamesThePatchAndCanBeDeclined)
 
 TEST_F(StagingTest, StagingFolderGoesAfterSuccessOnly)
 {
-    ServiceSimRunner sim;
+    ServiceSimProcess sim;
     ASSERT_TRUE(sim.Start(L"/exec=off"));
     m_app.m_bConfirm = 0;
     wcscpy(m_app.m_szMode, L"/sp");
@@ -368,14 +359,16 @@ TEST_F(StagingTest, StagingFolderGoesAfterSuccessOnly)
 
 TEST_F(StagingTest, StagingFolderStillInUseAfterSuccessIsDeletedOnceReleased)
 {
-    ServiceSimRunner sim;
+    ServiceSimProcess sim;
     ASSERT_TRUE(sim.Start(L"/exec=off"));
     m_app.m_bConfirm = 0;
     // The agent reports while its copy of the program is still open; it lets go a few pauses later.
-    HANDLE hHeld = INVALID_HANDLE_VALUE;
+    GpFile held;
+    bool wasHeld = false;
     GpSeam().WaitForObjectFn = [&](HANDLE h, DWORD ms) {
-        hHeld = CreateFileW((Stage(1) + L"\\LumoAgent.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
+        held.Reset(CreateFileW((Stage(1) + L"\\LumoAgent.exe").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                               nullptr, OPEN_EXISTING, 0, nullptr));
+        wasHeld = held.IsValid();
         LumoAgentApp agent;
         agent.m_bAgent = 1;
         agent.WriteExitString();
@@ -385,11 +378,11 @@ TEST_F(StagingTest, StagingFolderStillInUseAfterSuccessIsDeletedOnceReleased)
     GpSeam().SleepFn = [&](DWORD ms) {
         EXPECT_EQ(500u, ms);
         if (++pauses == 3)
-            CloseHandle(hHeld);
+            held.Reset();
     };
     EXPECT_EQ(1, m_app.UserProgress());
     EXPECT_EQ(0, m_app.m_nExitCode);
-    EXPECT_NE(INVALID_HANDLE_VALUE, hHeld);
+    EXPECT_TRUE(wasHeld);
     EXPECT_EQ(3, pauses);
     EXPECT_FALSE(FileExists(Stage(1)));
 }

@@ -2,17 +2,20 @@
 // (QvClientSim.exe), a service answering on the command pipe, and the test prefix's registry.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <mutex>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/LumoAgentApp.h"
 #include "common/ClientContract.h"
+#include "common/GpHandles.h"
 #include "common/GpSeams.h"
 #include "common/ServiceProtocol.h"
+#include "tests/support/ClientWindowProcess.h"
+#include "tests/support/ServiceSimProcess.h"
 #include "tests/support/TestUtil.h"
+#include "tests/support/UninstallEntry.h"
 #include "tests/support/TraceCapture.h"
 #include "tools/PatchBuilder/PatchBuild.h"
 
@@ -20,68 +23,32 @@ using namespace lumotest;
 
 namespace
 {
-// The resident service stand-in (QvServiceSim.exe), answering as the test asks and logging
-// every command it received.
-class ServiceStandIn
-{
-public:
-    bool Start(const std::wstring& args)
-    {
-        static int s_count = 0;
-        m_log = m_dir / L"service.log";
-        std::wstring ready =
-            L"LumoTestService" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++s_count);
-        HANDLE hReady = CreateEventW(nullptr, TRUE, FALSE, ready.c_str());
-        std::wstring cmd = Quote(BinPath(L"QvServiceSim.exe")) + L" /quiet /parent=" +
-                           std::to_wstring(GetCurrentProcessId()) + L" /ready=" + ready + L" /log=" +
-                           Quote(m_log) + L" " + args;
-        bool ok = m_child.Start(cmd);
-        if (ok)
-        {
-            HANDLE waits[2] = {hReady, m_child.Handle()};
-            ok = WaitForMultipleObjects(2, waits, FALSE, 10000) == WAIT_OBJECT_0;
-        }
-        CloseHandle(hReady);
-        return ok;
-    }
-    bool Received(WORD wCommand) const
-    {
-        return ReadFileBytes(m_log).find("cmd=" + std::to_string(wCommand) + " ") != std::string::npos;
-    }
-    ~ServiceStandIn()
-    {
-        m_child.Terminate();
-        m_child.Wait(5000);
-    }
-
-private:
-    TempDir m_dir;
-    std::wstring m_log;
-    ChildProcess m_child;
-};
-
 // The window stand-in and the agents it talks to run on a desktop of this test program's own:
 // under Wine without a display that desktop is brought up with the null graphics driver by the
 // stand-in, while message boxes elsewhere keep failing at once as every other test expects.
-HDESK g_hSimDesktop = nullptr;
+struct DesktopTraits
+{
+    using Type = HDESK;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { CloseDesktop(h); }
+};
+GpUniqueHandle<DesktopTraits> g_simDesktop;
 
 // A fresh desktop for each test: one on which a window search failed before the stand-in
 // brought it up stays without windows for the rest of the process.
 void NewSimDesktop()
 {
     static int s_count = 0;
-    if (g_hSimDesktop != nullptr)
-        CloseDesktop(g_hSimDesktop);
     std::wstring name =
         L"LumoSim" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++s_count);
-    g_hSimDesktop = CreateDesktopW(name.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    g_simDesktop.Reset(CreateDesktopW(name.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr));
 }
 
 HDESK SimDesktop()
 {
-    if (g_hSimDesktop == nullptr)
+    if (!g_simDesktop)
         NewSimDesktop();
-    return g_hSimDesktop;
+    return g_simDesktop.Get();
 }
 
 std::wstring SimDesktopName()
@@ -92,34 +59,15 @@ std::wstring SimDesktopName()
     return std::wstring(L"WinSta0\\") + name;
 }
 
-// Starts commandLine on the test's desktop; null on failure.
-HANDLE StartOnSimDesktop(const std::wstring& commandLine, const std::wstring& currentDir = L"")
-{
-    std::wstring desktop = SimDesktopName();
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    si.lpDesktop = desktop.data();
-    PROCESS_INFORMATION pi = {};
-    std::wstring cmd = commandLine;
-    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        currentDir.empty() ? nullptr : currentDir.c_str(), &si, &pi))
-        return nullptr;
-    CloseHandle(pi.hThread);
-    return pi.hProcess;
-}
-
 // Runs an agent on the test's desktop and answers its exit code (259 when it did not end).
 DWORD RunAgentOnSimDesktop(const std::wstring& args, const std::wstring& currentDir)
 {
-    HANDLE h = StartOnSimDesktop(Quote(BinPath(L"LumoAgent.exe")) + L" " + args, currentDir);
-    if (h == nullptr)
+    ChildProcess agent;
+    if (!agent.Start(Quote(BinPath(L"LumoAgent.exe")) + L" " + args, currentDir, SimDesktopName()))
         return 0xFFFFFFFF;
     DWORD code = STILL_ACTIVE;
-    if (WaitForSingleObject(h, 30000) == WAIT_OBJECT_0)
-        GetExitCodeProcess(h, &code);
-    else
-        TerminateProcess(h, STILL_ACTIVE);
-    CloseHandle(h);
+    if (!agent.Wait(30000, &code))
+        agent.Terminate(); // ends it with STILL_ACTIVE
     return code;
 }
 
@@ -133,50 +81,11 @@ template <typename Fn> void OnSimDesktop(Fn fn)
     t.join();
 }
 
-// The main client window stand-in, running until the test ends.
-class ClientWindow
+// The main client window stand-in on the test's desktop, running until the test ends.
+class ClientWindow : public ClientWindowProcess
 {
 public:
-    bool Start(const std::wstring& args)
-    {
-        m_log = m_dir / L"window.log";
-        std::wstring cmd = Quote(BinPath(L"QvClientSim.exe")) + L" /pid=" +
-                           std::to_wstring(GetCurrentProcessId()) + L" /log=" + Quote(m_log) + L" " + args;
-        m_hProcess = StartOnSimDesktop(cmd);
-        if (m_hProcess == nullptr)
-            return false;
-        for (int i = 0; i < 300; i++)
-        {
-            if (ReadFileBytes(m_log).find("ready") != std::string::npos)
-                return true;
-            if (WaitForSingleObject(m_hProcess, 0) == WAIT_OBJECT_0)
-                return false; // no window could be made on this desktop
-            Sleep(50);
-        }
-        return false;
-    }
-    // The wParam of every RX_MSG_TOOL_UPDATE, in order.
-    std::vector<int> WParams() const
-    {
-        std::vector<int> out;
-        std::string s = ReadFileBytes(m_log);
-        for (size_t pos = 0; (pos = s.find("wParam=", pos)) != std::string::npos; pos += 7)
-            out.push_back(atoi(s.c_str() + pos + 7));
-        return out;
-    }
-    ~ClientWindow()
-    {
-        if (m_hProcess == nullptr)
-            return;
-        TerminateProcess(m_hProcess, 0);
-        WaitForSingleObject(m_hProcess, 5000);
-        CloseHandle(m_hProcess);
-    }
-
-private:
-    TempDir m_dir;
-    std::wstring m_log;
-    HANDLE m_hProcess = nullptr;
+    bool Start(const std::wstring& args) { return ClientWindowProcess::Start(args, SimDesktopName()); }
 };
 
 enum class Window
@@ -215,7 +124,7 @@ TEST_P(NLXLogout, Table)
 {
     NewSimDesktop();
     const LogoutCase& c = GetParam();
-    ServiceStandIn service;
+    ServiceSimProcess service;
     ASSERT_TRUE(service.Start(c.serviceArgs));
     ClientWindow window;
     if (c.window == Window::Present)
@@ -413,7 +322,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, NLXLogout,
 TEST(NLXLogoutAgent, SilentRefusalEndsWithTheWindowsAnswer)
 {
     NewSimDesktop();
-    ServiceStandIn service;
+    ServiceSimProcess service;
     ASSERT_TRUE(service.Start(L"/version=6.60.0.0 /login=0"));
     ClientWindow window;
     ASSERT_TRUE(window.Start(L"/answer=4321"));
@@ -430,33 +339,6 @@ namespace
 {
 const wchar_t* const kKey32 = CLIENT_PRODUCT_KEY_32;
 const wchar_t* const kKey64 = CLIENT_PRODUCT_KEY_64;
-
-class ProductKeys
-{
-public:
-    ~ProductKeys()
-    {
-        for (const auto& k : m_keys)
-            RegDeleteKeyW(HKEY_LOCAL_MACHINE, k.c_str());
-    }
-    bool Write(const wchar_t* product, const std::wstring& installLocation)
-    {
-        std::wstring path = std::wstring(CLIENT_UNINSTALL_KEY) + L"\\" + product;
-        HKEY h;
-        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
-                            nullptr) != ERROR_SUCCESS)
-            return false;
-        m_keys.push_back(path);
-        LONG rc = RegSetValueExW(h, CLIENT_INSTALL_LOCATION, 0, REG_SZ,
-                                 reinterpret_cast<const BYTE*>(installLocation.c_str()),
-                                 static_cast<DWORD>((installLocation.size() + 1) * sizeof(wchar_t)));
-        RegCloseKey(h);
-        return rc == ERROR_SUCCESS;
-    }
-
-private:
-    std::vector<std::wstring> m_keys;
-};
 
 // An agent application object ready for the driver: a patch in a source folder.
 struct DriverFixture
@@ -480,8 +362,8 @@ struct DriverFixture
 TEST(GetInstallDir, OnlyThe64BitKeyGivesOneWarningAndGoesOn)
 {
     DriverFixture f;
-    ProductKeys keys;
-    ASSERT_TRUE(keys.Write(kKey64, f.InstallDir()));
+    UninstallEntry entry(kKey64, f.InstallDir());
+    ASSERT_TRUE(entry.Ok());
     TraceCapture cap;
     wchar_t out[LUMO_PATH_CCH];
     EXPECT_TRUE(f.app.GetInstallDir(out));
@@ -508,11 +390,13 @@ TEST(GetInstallDir, FailuresEndWithTen)
     };
     for (const Case& c : cases)
     {
+        SCOPED_TRACE(static_cast<int>(&c - cases));
         DriverFixture f;
-        ProductKeys keys;
+        std::unique_ptr<UninstallEntry> entry;
         if (c.key != nullptr)
         {
-            ASSERT_TRUE(keys.Write(c.key, c.value));
+            entry = std::make_unique<UninstallEntry>(c.key, c.value);
+            ASSERT_TRUE(entry->Ok());
         }
         wchar_t out[LUMO_PATH_CCH + 1];
         out[LUMO_PATH_CCH] = L'#';
@@ -542,8 +426,8 @@ TEST(AgentProgress, SilentModesRegisterTheWindowClassFirst)
 TEST(AgentProgress, MissingLumoFolderGivesTenAndThree)
 {
     DriverFixture f;
-    ProductKeys keys;
-    ASSERT_TRUE(keys.Write(kKey32, f.InstallDir()));
+    UninstallEntry entry(kKey32, f.InstallDir());
+    ASSERT_TRUE(entry.Ok());
     EXPECT_FALSE(f.app.AgentProgress());
     EXPECT_EQ(10, f.app.m_nExitCode);
     EXPECT_EQ(ERROR_PATH_NOT_FOUND, f.app.m_nExtInfo);
@@ -556,8 +440,8 @@ TEST(AgentProgress, ExistingUpdateFolderIsReplaced)
     for (bool oldPatchInTheWay : {false, true})
     {
         DriverFixture f;
-        ProductKeys keys;
-        ASSERT_TRUE(keys.Write(kKey32, f.InstallDir()));
+        UninstallEntry entry(kKey32, f.InstallDir());
+        ASSERT_TRUE(entry.Ok());
         std::wstring lumo = f.install / L"Lumo";
         std::wstring update = lumo + L"\\QuoveraClient";
         ASSERT_TRUE(CreateDirectoryW(lumo.c_str(), nullptr));
@@ -598,8 +482,8 @@ TEST(AgentProgress, LeftOldPatchFolderGoes)
     for (bool withUpdateFolder : {false, true})
     {
         DriverFixture f;
-        ProductKeys keys;
-        ASSERT_TRUE(keys.Write(kKey32, f.InstallDir()));
+        UninstallEntry entry(kKey32, f.InstallDir());
+        ASSERT_TRUE(entry.Ok());
         std::wstring lumo = f.install / L"Lumo";
         std::wstring old = lumo + L"\\old_patch";
         ASSERT_TRUE(CreateDirectoryW(lumo.c_str(), nullptr));
@@ -623,13 +507,13 @@ TEST(AgentProgress, LeftOldPatchFolderGoes)
 TEST(AgentProgress, RealAgentCopiesThePatchIntoAFreshUpdateFolder)
 {
     NewSimDesktop();
-    ServiceStandIn service;
+    ServiceSimProcess service;
     ASSERT_TRUE(service.Start(L"/version=6.60.0.0 /login=0"));
     ClientWindow window;
     ASSERT_TRUE(window.Start(L""));
     DriverFixture f;
-    ProductKeys keys;
-    ASSERT_TRUE(keys.Write(kKey64, f.InstallDir()));
+    UninstallEntry entry(kKey64, f.InstallDir());
+    ASSERT_TRUE(entry.Ok());
     ASSERT_TRUE(CreateDirectoryW((f.install / L"Lumo").c_str(), nullptr));
     TraceCapture cap(L"QVS-Debug");
     RunAgentOnSimDesktop(L"/Agent /sf /p=\"QVClient_v1.zip\"", f.source.Path());
@@ -658,8 +542,8 @@ TEST(AgentProgress, RoadTailAfterTheCopy)
     for (const Case& c : cases)
     {
         DriverFixture f;
-        ProductKeys keys;
-        ASSERT_TRUE(keys.Write(kKey32, f.InstallDir()));
+        UninstallEntry entry(kKey32, f.InstallDir());
+        ASSERT_TRUE(entry.Ok());
         ASSERT_TRUE(CreateDirectoryW((f.install / L"Lumo").c_str(), nullptr));
         TempDir src;
         ASSERT_TRUE(CopyFileW(BinPath(L"PatchMain.exe").c_str(), (src / L"PatchMain.exe").c_str(), FALSE));

@@ -178,7 +178,8 @@ TEST(ShDelete, ShellFormHoldsLongEntriesWhole)
     std::wstring longEntry = L"C:\\" + std::wstring(600, L'l');
     list.Add(VString(L"C:\\short"));
     list.Add(VString(longEntry.c_str()));
-    wchar_t* p = MakeStringsBuffer(list);
+    GpHeapBlock block(MakeStringsBuffer(list));
+    const wchar_t* p = static_cast<const wchar_t*>(block.Get());
     ASSERT_NE(nullptr, p);
     size_t cbBlock = HeapSize(GetProcessHeap(), 0, p);
     size_t cchUsed = 9 + longEntry.size() + 1 + 1;
@@ -186,7 +187,6 @@ TEST(ShDelete, ShellFormHoldsLongEntriesWhole)
     EXPECT_EQ(std::wstring(L"C:\\short"), std::wstring(p));
     EXPECT_EQ(longEntry, std::wstring(p + 9));
     EXPECT_EQ(L'\0', p[9 + longEntry.size() + 1]);
-    HeapFree(GetProcessHeap(), 0, p);
 
     TmArray<VString> empty;
     EXPECT_EQ(nullptr, MakeStringsBuffer(empty));

@@ -1,97 +1,25 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "common/GpHandles.h"
 #include "common/GpResult.h"
 #include "common/GpSeams.h"
 #include "common/RXUtil.h"
+#include "tests/support/ServiceDouble.h"
 #include "tests/support/TraceCapture.h"
 
 using namespace lumotest;
 
 namespace
 {
-// A stand-in for the service inside the test: one message-mode instance at a time, answering
-// every request with replyBytes bytes (the request size echoed at offset 8).
-class FakeService
+// The service inside the test, answering every request with replyBytes bytes (the request size
+// echoed at offset 8).
+ServiceDouble::Replier Replies(int replyBytes)
 {
-public:
-    explicit FakeService(int replyBytes) : m_replyBytes(replyBytes)
-    {
-        m_hPipe = CreatePipeInstance();
-        m_thread = std::thread([this] { Serve(); });
-    }
-    ~FakeService()
-    {
-        m_stop = true;
-        // Wake a ConnectNamedPipe that waits for a client.
-        HANDLE h = CreateFileW(SERVICE_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                               nullptr);
-        if (h != INVALID_HANDLE_VALUE)
-            CloseHandle(h);
-        m_thread.join();
-    }
-    std::vector<std::string> Requests()
-    {
-        std::lock_guard<std::mutex> g(m_lock);
-        return m_requests;
-    }
-
-private:
-    static HANDLE CreatePipeInstance()
-    {
-        return CreateNamedPipeW(SERVICE_PIPE_NAME, PIPE_ACCESS_DUPLEX,
-                                PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096, 4096, 0,
-                                nullptr);
-    }
-    void Serve()
-    {
-        while (!m_stop)
-        {
-            if (!ConnectNamedPipe(m_hPipe, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED)
-                break;
-            if (m_stop)
-                break;
-            std::string req;
-            char buf[1024];
-            DWORD cb = 0;
-            for (;;)
-            {
-                BOOL ok = ReadFile(m_hPipe, buf, sizeof(buf), &cb, nullptr);
-                if (ok || GetLastError() == ERROR_MORE_DATA)
-                    req.append(buf, cb);
-                if (ok || GetLastError() != ERROR_MORE_DATA)
-                    break;
-            }
-            {
-                std::lock_guard<std::mutex> g(m_lock);
-                m_requests.push_back(req);
-            }
-            std::string reply(static_cast<size_t>(m_replyBytes), '\0');
-            DWORD status = ERROR_OK, size = static_cast<DWORD>(req.size());
-            if (m_replyBytes >= 8)
-                memcpy(&reply[4], &status, 4);
-            if (m_replyBytes >= 12)
-                memcpy(&reply[8], &size, 4);
-            WriteFile(m_hPipe, reply.data(), static_cast<DWORD>(reply.size()), &cb, nullptr);
-            FlushFileBuffers(m_hPipe);
-            DisconnectNamedPipe(m_hPipe);
-        }
-        CloseHandle(m_hPipe);
-    }
-
-    int m_replyBytes;
-    HANDLE m_hPipe;
-    std::atomic<bool> m_stop{false};
-    std::mutex m_lock;
-    std::vector<std::string> m_requests;
-    std::thread m_thread;
-};
+    return ServiceDouble::FixedSize(replyBytes, ERROR_OK);
+}
 
 ServiceRequestHeader Header(int cbReply, WORD cmd = STC_GET_LOGINSTATUS)
 {
@@ -137,7 +65,7 @@ TEST(ServiceChannel, ReplySizeDecidesTheResult)
     {
         SCOPED_TRACE(c.served);
         TraceCapture capture;
-        FakeService service(c.served);
+        ServiceDouble service(Replies(c.served));
         ServiceRequestHeader hdr = Header(c.expected);
         std::vector<BYTE> reply(static_cast<size_t>(c.expected) + 8, 0xEE);
         EXPECT_EQ(c.result, RXUtil::SendCommEx(&hdr, 16, reply.data(), c.expected));
@@ -153,7 +81,7 @@ TEST(ServiceChannel, ReplySizeDecidesTheResult)
 
 TEST(ServiceChannel, SysExecRequestTravelsWhole)
 {
-    FakeService service(STC_SYSEXEC_REPLY_SIZE);
+    ServiceDouble service(Replies(STC_SYSEXEC_REPLY_SIZE));
     SysExecRequest req = {};
     ServiceInitHeader(req.hdr, STC_SYSEXEC_REQUEST_SIZE, STC_SYSEXEC_REPLY_SIZE, STC_BASECMD_SYSEXEC,
                       STC_BASECMD_SYSEXEC_QUAL);
@@ -177,7 +105,7 @@ TEST(ServiceChannel, SysExecRequestTravelsWhole)
 
 TEST(ServiceChannel, BusyPipeIsRetriedEverySecondUntilFree)
 {
-    FakeService service(16);
+    ServiceDouble service(Replies(16));
     // Take the only instance so that the call meets a busy pipe.
     // Released before the service on every path, so that the service thread can end.
     GpFile holder;

@@ -62,7 +62,7 @@ TEST(Trace, RecordReachesTheDebugPipeWithAllFields)
     GPTRACE(TRACE_FATAL, L"[%s] ！probe\u3000%S %I64d", L"Probe::Run", "narrow", 1234567890123LL);
     ASSERT_TRUE(capture.WaitFor(L"probe"));
     DebugRecord r = capture.Records().at(0);
-    EXPECT_EQ(L"test_trace.exe", r.program);
+    EXPECT_EQ(L"test_common_trace.exe", r.program);
     EXPECT_EQ(GetCurrentProcessId(), r.pid);
     EXPECT_EQ(GetCurrentThreadId(), r.tid);
     EXPECT_NE(std::wstring::npos, r.source.find(L"TraceTest.cpp"));
@@ -193,7 +193,7 @@ TEST_F(TraceFileTest, FileLineLayoutByteForByte)
     std::wstring expected = Banner() +
                             L"C:\\src\\app.cpp(77):\t<ERROR>\t[App::Step] ！failed\u3000｛text｝\t" + r.time +
                             L"\u3000\tTID=" + std::to_wstring(GetCurrentThreadId()) + L" \tPID=" +
-                            std::to_wstring(GetCurrentProcessId()) + L" \tPG:test_trace.exe\r\n";
+                            std::to_wstring(GetCurrentProcessId()) + L" \tPG:test_common_trace.exe\r\n";
     EXPECT_EQ(expected, ReadLog(L"#00.log"));
 }
 
@@ -286,11 +286,11 @@ TEST(TraceShare, BlocksAreSharedByTheSameExecutableOnly)
 
     std::wstring args =
         L" --gtest_also_run_disabled_tests --gtest_filter=TraceShare.DISABLED_ChildSeesParentMarks";
-    ProcessResult same = RunProcess(Quote(BinPath(L"test_trace.exe")) + args);
+    ProcessResult same = RunProcess(Quote(BinPath(L"test_common_trace.exe")) + args);
 
     TempDir dir;
-    std::wstring copy = dir / L"test_trace_copy.exe";
-    ASSERT_TRUE(CopyFileW(BinPath(L"test_trace.exe").c_str(), copy.c_str(), FALSE));
+    std::wstring copy = dir / L"test_common_trace_copy.exe";
+    ASSERT_TRUE(CopyFileW(BinPath(L"test_common_trace.exe").c_str(), copy.c_str(), FALSE));
     ProcessResult other = RunProcess(Quote(copy) + args);
 
     g_gpTraceSettings = savedSettings;

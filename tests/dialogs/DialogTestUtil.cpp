@@ -35,12 +35,11 @@ void EndStrayBoxes()
     {
         if (d.pid == GetCurrentProcessId())
             break;
-        HANDLE h = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, d.pid);
-        if (h == nullptr)
+        GpKernelHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, d.pid));
+        if (!process)
             break;
-        TerminateProcess(h, 1);
-        WaitForSingleObject(h, 5000);
-        CloseHandle(h);
+        TerminateProcess(process.Get(), 1);
+        WaitForSingleObject(process.Get(), 5000);
     }
 }
 
@@ -62,32 +61,26 @@ struct BoxCall::State
 
 BoxCall::BoxCall(std::function<int()> fn) : m_state(new State{std::move(fn)})
 {
-    m_hThread = CreateThread(
+    m_thread.Reset(CreateThread(
         nullptr, 0,
         [](void* p) -> DWORD {
             auto* s = static_cast<State*>(p);
             s->result = s->fn();
             return 0;
         },
-        m_state, 0, nullptr);
+        m_state, 0, nullptr));
 }
 
 BoxCall::~BoxCall()
 {
-    if (m_hThread == nullptr)
-    {
-        delete m_state;
-        return;
-    }
-    if (WaitForSingleObject(m_hThread, 0) == WAIT_OBJECT_0)
+    if (!m_thread || WaitForSingleObject(m_thread.Get(), 0) == WAIT_OBJECT_0)
         delete m_state;
     // else: the thread still uses the state; it stays until the process ends.
-    CloseHandle(m_hThread);
 }
 
 bool BoxCall::Wait(DWORD timeoutMs, int* result)
 {
-    if (m_hThread == nullptr || WaitForSingleObject(m_hThread, timeoutMs) != WAIT_OBJECT_0)
+    if (!m_thread || WaitForSingleObject(m_thread.Get(), timeoutMs) != WAIT_OBJECT_0)
         return false;
     if (result != nullptr)
         *result = m_state->result;

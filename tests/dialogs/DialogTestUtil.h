@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/GpHandles.h"
 #include "tools/DialogDriver/DialogDriver.h"
 
 // Helpers of the dialog tests: real message boxes on the dialog prefix's X display.
@@ -47,7 +48,7 @@ public:
 private:
     struct State;
     State* m_state;
-    HANDLE m_hThread = nullptr;
+    GpKernelHandle m_thread;
 };
 } // namespace dialogtest
 

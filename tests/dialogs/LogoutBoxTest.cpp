@@ -3,16 +3,26 @@
 
 #include <string>
 
-#include "DialogFakes.h"
 #include "DialogTestUtil.h"
 #include "app/LumoAgentApp.h"
+#include "common/GpResult.h"
+#include "tests/support/ClientWindowProcess.h"
+#include "tests/support/ServiceDouble.h"
 #include "tests/support/TestUtil.h"
 
 using dialogdriver::Dialog;
+using lumotest::ServiceDouble;
 using namespace dialogtest;
 
 namespace
 {
+// The resident service as the logout step sees it: a client version that takes the window
+// message (6.60), every command carried out.
+ServiceDouble::Replier ClientService()
+{
+    return ServiceDouble::Client(6, 60, ERROR_OK);
+}
+
 const wchar_t* const RETRY_TEXT = L"NLXの機能を利用中のためアップデートできません。\r\n"
                                   L"関連するアプリケーションを終了後、再実施して下さい。";
 
@@ -55,9 +65,9 @@ TEST_P(LogoutBox, OneRetry)
 {
     REQUIRE_DIALOG_DISPLAY();
     const LogoutCase& c = GetParam();
-    FakeService service;
-    ClientWindow window(3, c.secondAnswer);
-    ASSERT_TRUE(window.Ready());
+    ServiceDouble service(ClientService());
+    lumotest::ClientWindowProcess window;
+    ASSERT_TRUE(window.Start(L"/first=3 /answer=" + std::to_wstring(c.secondAnswer)));
     LumoAgentApp app;
     app.m_lpCmdLine = L"/Agent /sp";
     app.SetRunMode();
@@ -99,9 +109,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, LogoutBox, ::testing::ValuesIn(kLogoutCases),
 TEST(LogoutBoxAgent, CancelEndsTheAgentWithoutAFailureBox)
 {
     REQUIRE_DIALOG_DISPLAY();
-    FakeService service;
-    ClientWindow window(3, 0);
-    ASSERT_TRUE(window.Ready());
+    ServiceDouble service(ClientService());
+    lumotest::ClientWindowProcess window;
+    ASSERT_TRUE(window.Start(L"/first=3 /answer=0"));
     lumotest::TempDir dir;
     ASSERT_TRUE(lumotest::WriteFileBytes(dir / L"QVClient_v1.zip", "PK"));
     lumotest::ChildProcess agent;

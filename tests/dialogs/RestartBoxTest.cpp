@@ -32,9 +32,30 @@ struct RestartSpy
 };
 } // namespace
 
-TEST(RestartBox, NoShowsTheWarningAndDoesNotRestart)
+struct RestartCase
+{
+    const char* name;
+    int answer;           // pressed on the question
+    bool warning;         // the warning follows (and is confirmed with OK)
+    int restarts;         // ExitWindowsEx calls
+    UINT flags;           // of the restart
+    const wchar_t* shotQ; // picture names for the README (null: none)
+    const wchar_t* shotW;
+};
+
+void PrintTo(const RestartCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class RestartBox : public ::testing::TestWithParam<RestartCase>
+{
+};
+
+TEST_P(RestartBox, Answer)
 {
     REQUIRE_DIALOG_DISPLAY();
+    const RestartCase& c = GetParam();
     RestartSpy spy;
     LumoAgentApp app;
     BoxCall call([&app] { return static_cast<int>(app.OsReboot()); });
@@ -43,38 +64,37 @@ TEST(RestartBox, NoShowsTheWarningAndDoesNotRestart)
     ASSERT_TRUE(
         dialogdriver::FindDialog(dialogdriver::UPDATER_CAPTION, BOX_WAIT_MS, q, GetCurrentProcessId()));
     ExpectBox(q, QUESTION, {IDYES, IDNO}, dialogdriver::DialogIcon::Information);
-    Shot(q, L"restart-question");
-    ASSERT_TRUE(dialogdriver::PressButton(q, IDNO));
-    ASSERT_TRUE(dialogdriver::WaitGone(q.hwnd, BOX_WAIT_MS));
+    if (c.shotQ != nullptr)
+        Shot(q, c.shotQ);
+    ASSERT_TRUE(dialogdriver::PressButton(q, c.answer));
 
-    Dialog w;
-    ASSERT_TRUE(
-        dialogdriver::FindDialog(dialogdriver::UPDATER_CAPTION, BOX_WAIT_MS, w, GetCurrentProcessId()));
-    ExpectBox(w, WARNING, {IDOK}, dialogdriver::DialogIcon::Warning);
-    Shot(w, L"restart-warning");
-    ASSERT_TRUE(dialogdriver::PressButton(w, IDOK));
+    if (c.warning)
+    {
+        ASSERT_TRUE(dialogdriver::WaitGone(q.hwnd, BOX_WAIT_MS));
+        Dialog w;
+        ASSERT_TRUE(
+            dialogdriver::FindDialog(dialogdriver::UPDATER_CAPTION, BOX_WAIT_MS, w, GetCurrentProcessId()));
+        ExpectBox(w, WARNING, {IDOK}, dialogdriver::DialogIcon::Warning);
+        if (c.shotW != nullptr)
+            Shot(w, c.shotW);
+        ASSERT_TRUE(dialogdriver::PressButton(w, IDOK));
+    }
 
     int result = 0;
-    ASSERT_TRUE(call.Wait(BOX_WAIT_MS, &result));
+    ASSERT_TRUE(call.Wait(BOX_WAIT_MS, &result)) << (c.warning ? "" : "a second box came after Yes");
     EXPECT_EQ(1, result);
-    EXPECT_EQ(0, spy.calls);
+    EXPECT_EQ(c.restarts, spy.calls);
+    if (c.restarts > 0)
+    {
+        EXPECT_EQ(c.flags, spy.flags);
+    }
     EXPECT_EQ(0, app.m_nExitCode);
 }
 
-TEST(RestartBox, YesRestartsWithoutTheWarning)
-{
-    REQUIRE_DIALOG_DISPLAY();
-    RestartSpy spy;
-    LumoAgentApp app;
-    BoxCall call([&app] { return static_cast<int>(app.OsReboot()); });
-
-    Dialog q;
-    ASSERT_TRUE(
-        dialogdriver::FindDialog(dialogdriver::UPDATER_CAPTION, BOX_WAIT_MS, q, GetCurrentProcessId()));
-    ASSERT_TRUE(dialogdriver::PressButton(q, IDYES));
-    int result = 0;
-    ASSERT_TRUE(call.Wait(BOX_WAIT_MS, &result)) << "a second box came after Yes";
-    EXPECT_EQ(1, result);
-    EXPECT_EQ(1, spy.calls);
-    EXPECT_EQ(static_cast<UINT>(EWX_REBOOT | EWX_FORCEIFHUNG), spy.flags);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RestartBox,
+    ::testing::Values(RestartCase{"NoShowsTheWarningAndDoesNotRestart", IDNO, true, 0, 0, L"restart-question",
+                                  L"restart-warning"},
+                      RestartCase{"YesRestartsWithoutTheWarning", IDYES, false, 1,
+                                  static_cast<UINT>(EWX_REBOOT | EWX_FORCEIFHUNG), nullptr, nullptr}),
+    [](const ::testing::TestParamInfo<RestartCase>& info) { return std::string(info.param.name); });

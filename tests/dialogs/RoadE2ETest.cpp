@@ -6,10 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "DialogFakes.h"
 #include "DialogTestUtil.h"
-#include "tests/e2e/ServiceSimRunner.h"
+#include "common/ClientContract.h"
+#include "tests/support/ClientWindowProcess.h"
+#include "tests/support/ServiceSimProcess.h"
+#include "tests/support/TempRedirect.h"
 #include "tests/support/TestUtil.h"
+#include "tests/support/UninstallEntry.h"
 #include "tools/PatchBuilder/PatchBuild.h"
 
 using dialogdriver::Dialog;
@@ -47,14 +50,8 @@ protected:
         CreateDirectoryW(m_temp.c_str(), nullptr);
         CreateDirectoryW(m_install.c_str(), nullptr);
         CreateDirectoryW((m_install + L"\\Lumo").c_str(), nullptr);
-        for (const wchar_t* name : {L"TMP", L"TEMP"})
-        {
-            wchar_t buf[MAX_PATH] = L"";
-            GetEnvironmentVariableW(name, buf, MAX_PATH);
-            m_saved.push_back(buf);
-            SetEnvironmentVariableW(name, m_temp.c_str());
-        }
-        m_key.reset(new ProductKey(m_install + L"\\"));
+        m_tempRedirect = std::make_unique<lumotest::TempRedirect>(m_temp);
+        m_key = std::make_unique<lumotest::UninstallEntry>(CLIENT_PRODUCT_KEY_64, m_install + L"\\");
         ASSERT_TRUE(m_key->Ok());
 
         std::wstring source = m_root / L"source";
@@ -80,8 +77,7 @@ protected:
     {
         m_tool.Terminate();
         EndStrayBoxes();
-        SetEnvironmentVariableW(L"TMP", m_saved[0].empty() ? nullptr : m_saved[0].c_str());
-        SetEnvironmentVariableW(L"TEMP", m_saved[1].empty() ? nullptr : m_saved[1].c_str());
+        m_tempRedirect.reset();
     }
     bool StartTool(const std::wstring& mode)
     {
@@ -108,8 +104,8 @@ protected:
 
     lumotest::TempDir m_root;
     std::wstring m_temp, m_install, m_patch, m_patchName;
-    std::vector<std::wstring> m_saved;
-    std::unique_ptr<ProductKey> m_key;
+    std::unique_ptr<lumotest::TempRedirect> m_tempRedirect;
+    std::unique_ptr<lumotest::UninstallEntry> m_key;
     lumotest::ChildProcess m_tool;
 };
 } // namespace
@@ -124,7 +120,7 @@ TEST_P(RoadE2EMode, UpdatedRestartDeclined)
 {
     REQUIRE_DIALOG_DISPLAY();
     const std::wstring mode = GetParam();
-    lumotest::ServiceSimRunner sim;
+    lumotest::ServiceSimProcess sim;
     ASSERT_TRUE(sim.Start(L"/version=6.59.0.0 /login=1"));
     ASSERT_TRUE(StartTool(mode));
 
@@ -167,10 +163,10 @@ INSTANTIATE_TEST_SUITE_P(Modes, RoadE2EMode, ::testing::Values(L"", L"/sp"),
 TEST_F(RoadE2E, LogoutRefusedCancelledBecomesTheToolsFailureBox)
 {
     REQUIRE_DIALOG_DISPLAY();
-    lumotest::ServiceSimRunner sim;
+    lumotest::ServiceSimProcess sim;
     ASSERT_TRUE(sim.Start(L""));
-    ClientWindow window(3, 3);
-    ASSERT_TRUE(window.Ready());
+    lumotest::ClientWindowProcess window;
+    ASSERT_TRUE(window.Start(L"/first=3 /answer=3"));
     ASSERT_TRUE(StartTool(L"/sp"));
 
     Dialog retry;

@@ -19,7 +19,7 @@
 #include "common/GpHandles.h"
 #include "common/GpSeams.h"
 #include "tests/e2e/ClientMachine.h"
-#include "tests/e2e/ServiceSimRunner.h"
+#include "tests/support/ServiceSimProcess.h"
 #include "tests/support/TestUtil.h"
 #include "tests/support/TraceCapture.h"
 
@@ -452,7 +452,7 @@ public:
     }
 
     ClientMachine m_machine;
-    ServiceSimRunner m_service;
+    ServiceSimProcess m_service;
     TraceCapture m_trace{L"QVS-Debug"};
     std::string m_data, m_patchBytes;
     std::wstring m_patch, m_patchName, m_runLog, m_cmd;
@@ -513,7 +513,7 @@ TEST(AgentKill, DISABLED_EveryPoint)
 TEST(AgentKillTool, ToolOfAKilledAgentFailsAndTheNextRunReusesTheStaging)
 {
     ClientMachine machine;
-    ServiceSimRunner service;
+    ServiceSimProcess service;
     ASSERT_TRUE(service.Start(L"/exec=off /version=6.59.0.0 /login=1"));
     TraceCapture trace(L"QVS-Debug");
     std::wstring patch = machine.BuildPatch({});

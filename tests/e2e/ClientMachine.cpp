@@ -8,9 +8,6 @@ namespace lumotest
 {
 namespace
 {
-const std::wstring kUninstallKey = std::wstring(CLIENT_UNINSTALL_KEY) + L"\\" + CLIENT_PRODUCT_KEY_32;
-const wchar_t* const kEnv[] = {L"TMP", L"TEMP"};
-
 void MakeDirs(const std::wstring& path)
 {
     for (size_t pos = path.find(L'\\', 3); pos != std::wstring::npos; pos = path.find(L'\\', pos + 1))
@@ -25,32 +22,17 @@ ClientMachine::ClientMachine()
     m_install = m_root / L"Quovera Client";
     MakeDirs(m_temp);
     MakeDirs(m_install + L"\\Lumo");
-    for (const wchar_t* name : kEnv)
-    {
-        wchar_t buf[MAX_PATH] = L"";
-        GetEnvironmentVariableW(name, buf, MAX_PATH);
-        m_savedEnv.push_back(buf);
-        SetEnvironmentVariableW(name, m_temp.c_str());
-    }
-    HKEY h;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
-                        nullptr) == ERROR_SUCCESS)
-    {
-        std::wstring location = m_install + L"\\";
-        RegSetValueExW(h, CLIENT_INSTALL_LOCATION, 0, REG_SZ, reinterpret_cast<const BYTE*>(location.c_str()),
-                       static_cast<DWORD>((location.size() + 1) * sizeof(wchar_t)));
-        RegCloseKey(h);
-    }
+    m_tempRedirect = std::make_unique<TempRedirect>(m_temp);
+    m_entry = std::make_unique<UninstallEntry>(CLIENT_PRODUCT_KEY_32, m_install + L"\\");
     MakeDirs(SystemDir());
     DeleteFileW(StatusFile().c_str());
 }
 
 ClientMachine::~ClientMachine()
 {
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallKey.c_str());
+    m_entry.reset();
     DeleteFileW(StatusFile().c_str());
-    for (size_t i = 0; i < m_savedEnv.size(); i++)
-        SetEnvironmentVariableW(kEnv[i], m_savedEnv[i].empty() ? nullptr : m_savedEnv[i].c_str());
+    m_tempRedirect.reset();
 }
 
 std::wstring ClientMachine::SystemDir()

@@ -1,10 +1,13 @@
 #pragma once
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "tests/support/TempRedirect.h"
 #include "tests/support/TestUtil.h"
+#include "tests/support/UninstallEntry.h"
 #include "tools/PatchBuilder/PatchBuild.h"
 
 namespace lumotest
@@ -50,7 +53,8 @@ public:
 private:
     TempDir m_root;
     std::wstring m_temp, m_install;
-    std::vector<std::wstring> m_savedEnv;
+    std::unique_ptr<TempRedirect> m_tempRedirect;
+    std::unique_ptr<UninstallEntry> m_entry;
     int m_patches = 0;
 };
 } // namespace lumotest

@@ -9,7 +9,7 @@
 
 #include "common/GpHandles.h"
 #include "tests/e2e/ClientMachine.h"
-#include "tests/e2e/ServiceSimRunner.h"
+#include "tests/support/ServiceSimProcess.h"
 #include "tests/json/JsonTestUtil.h"
 #include "tests/support/HostLink.h"
 #include "tests/support/TestUtil.h"
@@ -128,7 +128,7 @@ TEST_F(FaultE2E, ServiceFailingMidCallEndsWithTheDocumentedCodes)
     for (const Case& c : cases)
     {
         SCOPED_TRACE(ToUtf8(c.service));
-        ServiceSimRunner service;
+        ServiceSimProcess service;
         ASSERT_TRUE(service.Start(c.service));
         m_trace.Clear();
         DeleteFileW(Installed().c_str());
@@ -163,7 +163,7 @@ TEST_F(FaultE2E, ServiceFailingMidCallEndsWithTheDocumentedCodes)
 
 TEST_F(FaultE2E, AgentWithoutListenerEndsByItself)
 {
-    ServiceSimRunner service;
+    ServiceSimProcess service;
     ASSERT_TRUE(service.Start(kLoggedOut));
     std::wstring patch = BuildPatch("new client");
     auto t0 = std::chrono::steady_clock::now();
@@ -178,7 +178,7 @@ TEST_F(FaultE2E, AgentWithoutListenerEndsByItself)
 
 TEST_F(FaultE2E, HeldUpdateFolderFailsAndTheRerunCompletes)
 {
-    ServiceSimRunner service;
+    ServiceSimProcess service;
     ASSERT_TRUE(service.Start(kLoggedOut));
     ASSERT_EQ(0u, RunAgent(BuildPatch("new client")));
     std::wstring next = BuildPatch("newer client", L"6.70.0.2");
@@ -225,7 +225,7 @@ TEST_F(FaultE2E, HeldUpdateFolderFailsAndTheRerunCompletes)
 
 TEST_F(FaultE2E, StatusAndSettingsFilesHeldForAWhileAreWaitedFor)
 {
-    ServiceSimRunner service;
+    ServiceSimProcess service;
     ASSERT_TRUE(service.Start(kLoggedOut));
     std::wstring settings = ClientMachine::SystemDir() + L"\\ServerSetting.cfg";
     ASSERT_TRUE(jsontest::WriteEncryptedText(settings, L"{\"Server\":\"qv.example\",\"DeleteFiles\":true}"));
@@ -253,7 +253,7 @@ TEST_F(FaultE2E, LinksInTheUpdateFoldersAreNeverFollowed)
 {
     if (!HostAvailable())
         GTEST_SKIP() << "needs Wine's host entries to make a link";
-    ServiceSimRunner service;
+    ServiceSimProcess service;
     ASSERT_TRUE(service.Start(kLoggedOut));
     std::wstring patch = BuildPatch("new client");
     TempDir precious;

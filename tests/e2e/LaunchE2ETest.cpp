@@ -8,7 +8,7 @@
 #include "common/ClientContract.h"
 #include "common/GpHandles.h"
 #include "tests/e2e/ClientMachine.h"
-#include "tests/e2e/ServiceSimRunner.h"
+#include "tests/support/ServiceSimProcess.h"
 #include "tests/support/TestUtil.h"
 #include "tests/support/TraceCapture.h"
 
@@ -55,7 +55,7 @@ void ReportAsAgent(const std::wstring& text, bool openPipe)
 
 TEST_F(LaunchE2E, StagedAgentReportsSuccessAndTheStagingFolderGoes)
 {
-    ServiceSimRunner sim;
+    ServiceSimProcess sim;
     ASSERT_TRUE(sim.Start(L"/version=6.59.0.0 /login=1"));
     TraceCapture capture(L"QVS-Debug");
     ProcessResult r = RunProcess(ToolCommand(L"/sp"), 120000, Root());
@@ -76,7 +76,7 @@ TEST_F(LaunchE2E, StagedAgentFailureBecomesTheToolsExitCode)
 {
     // An older client whose module stays logged in cannot be updated silently: the agent stops
     // with 6 and the tool ends with it.
-    ServiceSimRunner sim;
+    ServiceSimProcess sim;
     ASSERT_TRUE(sim.Start(L"/version=6.59.0.0 /login=0x81"));
     TraceCapture capture(L"QVS-Debug");
     ProcessResult r = RunProcess(ToolCommand(L"/sn"), 120000, Root());
@@ -116,7 +116,7 @@ TEST_F(LaunchE2E, ReportsFromTheAgentSide)
         {L"FAILED /ExitCode=7", true, 10, false},
         {L"", false, 10, false}, // the agent found no pipe but raised the event
     };
-    ServiceSimRunner sim;
+    ServiceSimProcess sim;
     ASSERT_TRUE(sim.Start(L"/exec=off"));
     int requests = 0;
     for (const Case& c : cases)

@@ -10,7 +10,7 @@
 
 #include "logcheck/QvcLogFolders.h"
 #include "tests/e2e/ClientMachine.h"
-#include "tests/e2e/ServiceSimRunner.h"
+#include "tests/support/ServiceSimProcess.h"
 #include "tests/json/JsonTestUtil.h"
 #include "tests/support/TestUtil.h"
 #include "tests/support/TraceCapture.h"
@@ -37,7 +37,7 @@ protected:
     }
 
     ClientMachine m_machine;
-    ServiceSimRunner m_service;
+    ServiceSimProcess m_service;
     TraceCapture m_trace{L"QVS-Debug"};
 };
 } // namespace

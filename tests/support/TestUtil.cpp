@@ -60,27 +60,26 @@ bool FileExists(const std::wstring& path)
 
 std::string ReadFileBytes(const std::wstring& path)
 {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    GpFile file(CreateFileW(path.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                            nullptr));
+    if (!file)
         return {};
     std::string s;
     char buf[65536];
     DWORD cb;
-    while (ReadFile(h, buf, sizeof(buf), &cb, nullptr) && cb > 0)
+    while (ReadFile(file.Get(), buf, sizeof(buf), &cb, nullptr) && cb > 0)
         s.append(buf, cb);
-    CloseHandle(h);
     return s;
 }
 
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes)
 {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    GpFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!file)
         return false;
     DWORD cb = 0;
-    BOOL ok = WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &cb, nullptr);
-    CloseHandle(h);
+    BOOL ok = WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &cb, nullptr);
     return ok && cb == bytes.size();
 }
 
@@ -105,44 +104,47 @@ ChildProcess::~ChildProcess()
     Terminate();
 }
 
-bool ChildProcess::Start(const std::wstring& commandLine, const std::wstring& currentDir)
+bool ChildProcess::Start(const std::wstring& commandLine, const std::wstring& currentDir,
+                         const std::wstring& desktop)
 {
     Terminate();
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
+    std::wstring desktopName = desktop;
+    if (!desktopName.empty())
+        si.lpDesktop = desktopName.data();
     PROCESS_INFORMATION pi = {};
     std::wstring cmd = commandLine;
     if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         currentDir.empty() ? nullptr : currentDir.c_str(), &si, &pi))
         return false;
-    CloseHandle(pi.hThread);
-    m_hProcess = pi.hProcess;
+    GpKernelHandle thread(pi.hThread);
+    m_process.Reset(pi.hProcess);
     m_pid = pi.dwProcessId;
     return true;
 }
 
 bool ChildProcess::Wait(DWORD timeoutMs, DWORD* exitCode)
 {
-    if (m_hProcess == nullptr)
+    if (!m_process)
         return true;
-    if (WaitForSingleObject(m_hProcess, timeoutMs) != WAIT_OBJECT_0)
+    if (WaitForSingleObject(m_process.Get(), timeoutMs) != WAIT_OBJECT_0)
         return false;
     if (exitCode != nullptr)
-        GetExitCodeProcess(m_hProcess, exitCode);
+        GetExitCodeProcess(m_process.Get(), exitCode);
     return true;
 }
 
 void ChildProcess::Terminate()
 {
-    if (m_hProcess == nullptr)
+    if (!m_process)
         return;
-    if (WaitForSingleObject(m_hProcess, 0) != WAIT_OBJECT_0)
+    if (WaitForSingleObject(m_process.Get(), 0) != WAIT_OBJECT_0)
     {
-        TerminateProcess(m_hProcess, 259);
-        WaitForSingleObject(m_hProcess, 5000);
+        TerminateProcess(m_process.Get(), 259);
+        WaitForSingleObject(m_process.Get(), 5000);
     }
-    CloseHandle(m_hProcess);
-    m_hProcess = nullptr;
+    m_process.Reset();
 }
 
 std::wstring Quote(const std::wstring& s)

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "common/GpHandles.h"
+
 // Helpers for tests that run under Wine next to the programs of the build.
 namespace lumotest
 {
@@ -53,15 +55,17 @@ public:
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
-    bool Start(const std::wstring& commandLine, const std::wstring& currentDir = L"");
+    // desktop: "WinSta0\\NAME" to start it on a desktop of the test's own; empty: the test's.
+    bool Start(const std::wstring& commandLine, const std::wstring& currentDir = L"",
+               const std::wstring& desktop = L"");
     // Waits up to timeoutMs; true when it ended (exitCode filled).
     bool Wait(DWORD timeoutMs, DWORD* exitCode = nullptr);
     void Terminate();
     DWORD Pid() const { return m_pid; }
-    HANDLE Handle() const { return m_hProcess; }
+    HANDLE Handle() const { return m_process.Get(); }
 
 private:
-    HANDLE m_hProcess = nullptr;
+    GpKernelHandle m_process;
     DWORD m_pid = 0;
 };
 

@@ -3,8 +3,9 @@
 
 #include <shlobj.h>
 
-#include "tests/json/JsonTestUtil.h"
 #include "app/LumoAgentApp.h"
+#include "common/GpHandles.h"
+#include "tests/json/JsonTestUtil.h"
 #include "tests/support/TestUtil.h"
 
 using namespace jsontest;
@@ -133,10 +134,10 @@ TEST_F(ServerSettingTest, WithoutLeaveCacheTheFileIsNotOpened)
     WriteSettings(L"{\"DeleteFiles\":true}");
     std::string bytesBefore = ReadFileBytes(m_path);
     // Held without sharing: an attempt to open it would wait and trace.
-    HANDLE hHeld = CreateFileW(m_path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, hHeld);
+    GpFile held(CreateFileW(m_path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_NE(INVALID_HANDLE_VALUE, held.Get());
     std::vector<std::wstring> traces = RunStep(FALSE);
-    CloseHandle(hHeld);
+    held.Reset();
     EXPECT_TRUE(traces.empty());
     EXPECT_EQ(bytesBefore, ReadFileBytes(m_path));
 }
