@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "DialogTestUtil.h"
+#include "tests/dialogs/DialogTestUtil.h"
 #include "tests/support/TestUtil.h"
 
 using dialogdriver::Dialog;

@@ -1,4 +1,4 @@
-#include "DialogTestUtil.h"
+#include "tests/dialogs/DialogTestUtil.h"
 
 #include "tests/support/TestUtil.h"
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "DialogTestUtil.h"
+#include "tests/dialogs/DialogTestUtil.h"
 #include "app/LumoAgentApp.h"
 #include "tests/support/TestUtil.h"
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "DialogTestUtil.h"
+#include "tests/dialogs/DialogTestUtil.h"
 #include "app/LumoAgentApp.h"
 #include "common/GpResult.h"
 #include "tests/support/ClientWindowProcess.h"

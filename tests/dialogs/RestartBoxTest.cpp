@@ -1,7 +1,7 @@
 // The restart offer at the end of an agent run: the question, and the warning after No.
 #include <gtest/gtest.h>
 
-#include "DialogTestUtil.h"
+#include "tests/dialogs/DialogTestUtil.h"
 #include "app/LumoAgentApp.h"
 #include "common/GpSeams.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "DialogTestUtil.h"
+#include "tests/dialogs/DialogTestUtil.h"
 #include "common/ClientContract.h"
 #include "tests/support/ClientWindowProcess.h"
 #include "tests/support/ServiceSimProcess.h"

@@ -1,4 +1,4 @@
-#include "ClientMachine.h"
+#include "tests/e2e/ClientMachine.h"
 
 #include <shlobj.h>
 

@@ -1,4 +1,4 @@
-#include "ClientWindowProcess.h"
+#include "tests/support/ClientWindowProcess.h"
 
 #include <cstdlib>
 

@@ -1,10 +1,10 @@
-#include "HostLink.h"
+#include "tests/support/HostLink.h"
 
 #include <windows.h>
 
 #include <vector>
 
-#include "TestUtil.h"
+#include "tests/support/TestUtil.h"
 #include "common/GpHandles.h"
 
 namespace lumotest

@@ -1,4 +1,4 @@
-#include "ServiceDouble.h"
+#include "tests/support/ServiceDouble.h"
 
 #include <cstring>
 

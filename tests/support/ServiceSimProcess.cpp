@@ -1,4 +1,4 @@
-#include "ServiceSimProcess.h"
+#include "tests/support/ServiceSimProcess.h"
 
 #include "common/GpHandles.h"
 

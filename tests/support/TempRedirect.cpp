@@ -1,4 +1,4 @@
-#include "TempRedirect.h"
+#include "tests/support/TempRedirect.h"
 
 namespace lumotest
 {

@@ -1,7 +1,7 @@
 // Entry point of every test program.
 #include <gtest/gtest.h>
 
-#include "TraceCapture.h"
+#include "tests/support/TraceCapture.h"
 #include "common/GpSeams.h"
 #include "common/GpTrace.h"
 

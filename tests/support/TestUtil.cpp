@@ -1,4 +1,4 @@
-#include "TestUtil.h"
+#include "tests/support/TestUtil.h"
 
 #include <atomic>
 

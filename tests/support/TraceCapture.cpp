@@ -1,4 +1,4 @@
-#include "TraceCapture.h"
+#include "tests/support/TraceCapture.h"
 
 #include "common/GpTrace.h"
 

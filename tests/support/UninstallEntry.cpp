@@ -1,4 +1,4 @@
-#include "UninstallEntry.h"
+#include "tests/support/UninstallEntry.h"
 
 #include "common/ClientContract.h"
 #include "common/GpHandles.h"
