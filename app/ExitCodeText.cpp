@@ -4,6 +4,8 @@
 
 void ExitCodeText(int nExitCode, int nExtInfo, wchar_t* pBuf, size_t cchBuf)
 {
+    // One text per line, as the boxes show them (a formatter would split them mid-sentence).
+    // clang-format off
     static const wchar_t* const texts[] = {
         L"アップデートに失敗しました。\r\n拡張エラー情報(%d)", // 10 and anything unknown
         L"既に起動されています",
@@ -16,6 +18,7 @@ void ExitCodeText(int nExitCode, int nExtInfo, wchar_t* pBuf, size_t cchBuf)
         L"アップデート情報の取得中にエラーが発生しました。\r\n拡張エラー情報(%d)",
         L"アップデート中にエラーが発生しました。\r\n拡張エラー情報(%d)",
     };
+    // clang-format on
     const wchar_t* pszFormat = (nExitCode >= 1 && nExitCode <= 9) ? texts[nExitCode] : texts[0];
     GpFormat(pBuf, cchBuf, pszFormat, nExtInfo);
 }

@@ -4,7 +4,7 @@
 
 namespace
 {
-SYSTEMTIME s_stLast;  // this process's last local-time reading
+SYSTEMTIME s_stLast; // this process's last local-time reading
 
 bool SameReading(const SYSTEMTIME& a, const SYSTEMTIME& b)
 {
@@ -45,9 +45,9 @@ DWORD GpTraceTimestamp(wchar_t* pszOut, size_t cchOut)
     if (SameReading(st, s_stLast) && llNow > clk.llLastCounter)
     {
         clk.nSameCount++;
-        double dElapsed =
-            static_cast<double>(llNow - clk.llLastCounter) * 1000000.0 / static_cast<double>(clk.llFrequency) +
-            0.5999;
+        double dElapsed = static_cast<double>(llNow - clk.llLastCounter) * 1000000.0 /
+                              static_cast<double>(clk.llFrequency) +
+                          0.5999;
         dwMicro = clk.dwMicro + static_cast<DWORD>(dElapsed);
         if (dwMicro > 999999)
         {

@@ -19,14 +19,16 @@ bool VString::Alloc(int nCount, bool bZero)
             return true;
     }
     DWORD dwFlags = bZero ? HEAP_ZERO_MEMORY : 0;
-    void* p = m_block ? HeapReAlloc(hHeap, dwFlags, m_block.Get(), cbNeed + 8) : HeapAlloc(hHeap, dwFlags, cbNeed + 8);
+    void* p = m_block ? HeapReAlloc(hHeap, dwFlags, m_block.Get(), cbNeed + 8)
+                      : HeapAlloc(hHeap, dwFlags, cbNeed + 8);
     if (p == nullptr)
     {
         DWORD dwErr = GetLastError();
         if (dwErr == 0)
             dwErr = ERROR_NOT_ENOUGH_MEMORY;
         m_block.Reset();
-        GPTRACE(TRACE_FATAL, L"[%s] ！HAlloc<%d>\u3000｛%s｝", L"VString::Alloc", nCount, GpErrText(static_cast<int>(dwErr)));
+        GPTRACE(TRACE_FATAL, L"[%s] ！HAlloc<%d>\u3000｛%s｝", L"VString::Alloc", nCount,
+                GpErrText(static_cast<int>(dwErr)));
         SetLastError(dwErr);
         return false;
     }
@@ -78,7 +80,8 @@ void VString::Cat(const wchar_t* psz)
     if (!Alloc(nTotal, true))
     {
         DWORD dwErr = GetLastError();
-        GPTRACE(TRACE_FATAL, L"[%s] ！Alloc<%d>\u3000｛%s｝", L"VString::Cat", nTotal, GpErrText(static_cast<int>(dwErr)));
+        GPTRACE(TRACE_FATAL, L"[%s] ！Alloc<%d>\u3000｛%s｝", L"VString::Cat", nTotal,
+                GpErrText(static_cast<int>(dwErr)));
         SetLastError(dwErr);
         return;
     }

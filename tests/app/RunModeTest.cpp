@@ -21,10 +21,10 @@ const RunModeCase kRunModes[] = {
     {L"/sp", 0, 0, 1, 0, 0, 0, 0, L"/sp"},
     {L"/sn", 0, 0, 0, 0, 0, 0, 0, L"/sn"},
     {L"/sf", 0, 0, 0, 1, 0, 0, 0, L"/sf"},
-    {L"/silent", 0, 1, 1, 0, 0, 0, 0, L"/n"},            // "/s" in another form: warning, normal
-    {L"/sf /sp", 0, 0, 1, 0, 0, 0, 0, L"/sp"},           // first row that matches wins
-    {L"/sfx", 0, 0, 0, 1, 0, 0, 0, L"/sf"},              // substring test
-    {L"/agent /sp", 0, 0, 1, 0, 0, 0, 0, L"/sp"},        // case-sensitive
+    {L"/silent", 0, 1, 1, 0, 0, 0, 0, L"/n"},     // "/s" in another form: warning, normal
+    {L"/sf /sp", 0, 0, 1, 0, 0, 0, 0, L"/sp"},    // first row that matches wins
+    {L"/sfx", 0, 0, 0, 1, 0, 0, 0, L"/sf"},       // substring test
+    {L"/agent /sp", 0, 0, 1, 0, 0, 0, 0, L"/sp"}, // case-sensitive
     {L"/Agent /sn /CheckLog /LeaveCache /p=\"x.zip\"", 1, 0, 0, 0, 1, 1, 1, L"/sn"},
     {L"/p=\"C:\\a/sn\\QVClient_v1.zip\"", 0, 0, 0, 0, 0, 0, 1, L"/sn"}, // a switch inside the value
     {L"/sig=100", 0, 1, 1, 0, 0, 0, 0, L"/n"},
@@ -62,7 +62,8 @@ TEST(ExitCodeText, TextsByCode)
     ExitCodeText(1, 1056, buf, 512);
     EXPECT_STREQ(L"既に起動されています", buf); // no extended information in the text
     ExitCodeText(7, 18, buf, 512);
-    EXPECT_STREQ(L"ログの送信が行えませんでした。\r\nネットワーク・サーバー設定の\r\n再確認を行なってください", buf);
+    EXPECT_STREQ(
+        L"ログの送信が行えませんでした。\r\nネットワーク・サーバー設定の\r\n再確認を行なってください", buf);
     for (int code : {10, 11, 255, -1})
     {
         ExitCodeText(code, 1460, buf, 512);
@@ -87,7 +88,10 @@ TEST(ExitInstance, FailureBoxOnlyInToolModeWithBoxesAllowed)
         int exitCode;
         bool boxExpected;
     } cases[] = {
-        {0, 1, 9, true}, {0, 0, 9, false}, {1, 1, 9, false}, {0, 1, 0, false},
+        {0, 1, 9, true},
+        {0, 0, 9, false},
+        {1, 1, 9, false},
+        {0, 1, 0, false},
     };
     for (const Case& c : cases)
     {
