@@ -1,5 +1,6 @@
 #include "tests/support/ClientWindowProcess.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace lumotest
@@ -9,15 +10,30 @@ bool ClientWindowProcess::Start(const std::wstring& args, const std::wstring& de
     m_log = m_dir / L"window.log";
     std::wstring cmd = Quote(BinPath(L"QvClientSim.exe")) + L" /pid=" +
                        std::to_wstring(GetCurrentProcessId()) + L" /log=" + Quote(m_log) + L" " + args;
-    if (!m_child.Start(cmd, L"", desktop))
-        return false;
-    for (int i = 0; i < 300; i++)
+    // Under load Wine now and then fails to bring up a window on a new desktop and the stand-in
+    // ends at once; that is the test machine, not the updater, so it gets two more tries.
+    for (int attempt = 1; attempt <= 3; attempt++)
     {
-        if (ReadFileBytes(m_log).find("ready") != std::string::npos)
-            return true;
-        if (m_child.Wait(0))
-            return false; // no window could be made on this desktop
-        Sleep(50);
+        DeleteFileW(m_log.c_str());
+        if (!m_child.Start(cmd, L"", desktop))
+        {
+            fprintf(stderr, "QvClientSim: CreateProcess failed (%lu), try %d\n", GetLastError(), attempt);
+            continue;
+        }
+        for (int i = 0; i < 300; i++)
+        {
+            if (ReadFileBytes(m_log).find("ready") != std::string::npos)
+                return true;
+            DWORD code = 0;
+            if (m_child.Wait(0, &code))
+            {
+                fprintf(stderr, "QvClientSim: ended with %lu before its window was up, try %d\n", code,
+                        attempt);
+                break;
+            }
+            Sleep(50);
+        }
+        m_child.Terminate();
     }
     return false;
 }
