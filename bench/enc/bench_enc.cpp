@@ -9,19 +9,12 @@
 #include <algorithm>
 #include <vector>
 
+#include "bench/BenchClock.h"
 #include "enc/aes197.h"
 #include "enc/keygeneration.h"
 
 namespace
 {
-double Now()
-{
-    LARGE_INTEGER f, c;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&c);
-    return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
-}
-
 // CPU time of this thread: the machine is shared, and openssl speed counts CPU time too.
 double ThreadCpu()
 {
@@ -51,7 +44,7 @@ double CbcMBps(bool bEncrypt, std::vector<BYTE>& buf, const BYTE* pRk, int nRk, 
     double best = 0;
     for (int run = 0; run < 3; run++)
     {
-        double t = bCpu ? ThreadCpu() : Now();
+        double t = bCpu ? ThreadCpu() : BenchNow();
         for (size_t off = 0; off < buf.size(); off += 16384)
         {
             if (bEncrypt)
@@ -59,7 +52,7 @@ double CbcMBps(bool bEncrypt, std::vector<BYTE>& buf, const BYTE* pRk, int nRk, 
             else
                 DecryptionCBC(buf.data() + off, buf.data() + off, 16384, pRk, nRk, pIv);
         }
-        double mbps = static_cast<double>(buf.size()) / ((bCpu ? ThreadCpu() : Now()) - t) / 1e6;
+        double mbps = static_cast<double>(buf.size()) / ((bCpu ? ThreadCpu() : BenchNow()) - t) / 1e6;
         best = std::max(best, mbps);
     }
     return best;
@@ -105,13 +98,13 @@ int wmain(int argc, wchar_t** argv)
         double cpu = ThreadCpu();
         for (int run = 0; run < 21; run++)
         {
-            double t = Now();
+            double t = BenchNow();
             if (EncDll_KeyGen(pwd, 16, salt, out, v.nKeyLen) != 1)
             {
                 printf("%s failed %lu\n", v.name, GetLastError());
                 return 1;
             }
-            times.push_back((Now() - t) * 1000);
+            times.push_back((BenchNow() - t) * 1000);
         }
         cpu = (ThreadCpu() - cpu) * 1000 / 21;
         if (v.nKeyLen == 32)
@@ -127,11 +120,11 @@ int wmain(int argc, wchar_t** argv)
         std::vector<double> times;
         for (int run = 0; run < 21; run++)
         {
-            double t = Now();
+            double t = BenchNow();
             GpCryptProv prov;
             CryptAcquireContextW(prov.Put(), nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT);
             prov.Reset();
-            times.push_back((Now() - t) * 1000);
+            times.push_back((BenchNow() - t) * 1000);
         }
         printf("acquire-context %.3f %.3f\n", *std::min_element(times.begin(), times.end()), Median(times));
     }
@@ -143,10 +136,10 @@ int wmain(int argc, wchar_t** argv)
         memcpy(msg, salt, 64);
         msg[67] = 1;
         int cb = 0;
-        double t = Now();
+        double t = BenchNow();
         for (int i = 0; i < 1000; i++)
             CalcHmac(pwd, 16, i == 0 ? msg : u, i == 0 ? 68 : 20, u, &cb);
-        printf("kdf-v2-percall-ms %.1f\n", (Now() - t) * 1000);
+        printf("kdf-v2-percall-ms %.1f\n", (BenchNow() - t) * 1000);
     }
     return 0;
 }

@@ -7,19 +7,12 @@
 
 #include <string>
 
+#include "bench/BenchClock.h"
 #include "common/GpHandles.h"
 #include "json/JsonFile.h"
 
 namespace
 {
-double Now()
-{
-    LARGE_INTEGER f, c;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&c);
-    return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
-}
-
 bool ReadText(const wchar_t* pszPath, std::wstring& text)
 {
     GpFile file(CreateFileW(pszPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -74,9 +67,9 @@ int wmain(int argc, wchar_t** argv)
     for (int run = 0; run < nRuns; run++)
     {
         JsonFile doc;
-        double t = Now();
+        double t = BenchNow();
         int rc = doc.Parse(text.c_str());
-        double dt = Now() - t;
+        double dt = BenchNow() - t;
         if (rc < 0)
         {
             fwprintf(stderr, L"parse failed: %d\n", rc);
@@ -85,9 +78,9 @@ int wmain(int argc, wchar_t** argv)
         if (dt < dParse)
             dParse = dt;
         VString out;
-        t = Now();
+        t = BenchNow();
         rc = doc.WriteObject(&doc.m_root, out);
-        dt = Now() - t;
+        dt = BenchNow() - t;
         if (rc != 1)
         {
             fwprintf(stderr, L"write failed: %d\n", rc);

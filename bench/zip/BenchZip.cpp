@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchClock.h"
 #include "common/GpHandles.h"
 #include "common/GpResult.h"
 #include "zip/ZLibExpand.h"
@@ -19,14 +20,6 @@
 
 namespace
 {
-double Now()
-{
-    LARGE_INTEGER f, c;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&c);
-    return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
-}
-
 unsigned Le(const unsigned char* p, int cb)
 {
     unsigned v = 0;
@@ -70,7 +63,7 @@ int Inflate(const wchar_t* archive)
     std::vector<unsigned char> out;
     unsigned long long total = 0;
     int bad = 0;
-    double t0 = Now();
+    double t0 = BenchNow();
     for (unsigned i = 0; i < count; i++)
     {
         const unsigned char* c = &zip[cd];
@@ -102,16 +95,16 @@ int Inflate(const wchar_t* archive)
             bad++;
         total += usize;
     }
-    double t = Now() - t0;
+    double t = BenchNow() - t0;
     printf("seconds=%.3f bytes=%llu entries=%u bad=%d\n", t, total, count, bad);
     return bad == 0 ? 0 : 1;
 }
 
 int Expand(const wchar_t* archive, const wchar_t* dest)
 {
-    double t0 = Now();
+    double t0 = BenchNow();
     int rc = ZLibExpand(archive, dest);
-    double t = Now() - t0;
+    double t = BenchNow() - t0;
     printf("seconds=%.3f rc=%d\n", t, rc);
     return rc == ERROR_OK ? 0 : 1;
 }
