@@ -103,11 +103,18 @@ struct GpMemoryDCTraits // CreateCompatibleDC
     static Type Invalid() { return nullptr; }
     static void Close(Type h) { DeleteDC(h); }
 };
+struct GpDesktopTraits // CreateDesktop, OpenDesktop
+{
+    using Type = HDESK;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { CloseDesktop(h); }
+};
 
 using GpHeapBlock = GpUniqueHandle<GpHeapTraits>;
 using GpLocalBlock = GpUniqueHandle<GpLocalTraits>;
 using GpGdiObject = GpUniqueHandle<GpGdiTraits>;
 using GpMemoryDC = GpUniqueHandle<GpMemoryDCTraits>;
+using GpDesktop = GpUniqueHandle<GpDesktopTraits>;
 
 // A window's (or, for null, the screen's) device context, given back to the window at the end.
 class GpWindowDC

@@ -26,13 +26,7 @@ namespace
 // The window stand-in and the agents it talks to run on a desktop of this test program's own:
 // under Wine without a display that desktop is brought up with the null graphics driver by the
 // stand-in, while message boxes elsewhere keep failing at once as every other test expects.
-struct DesktopTraits
-{
-    using Type = HDESK;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type h) { CloseDesktop(h); }
-};
-GpUniqueHandle<DesktopTraits> g_simDesktop;
+GpDesktop g_simDesktop;
 
 // A fresh desktop for each test: one on which a window search failed before the stand-in
 // brought it up stays without windows for the rest of the process.

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "common/CHashUtil.h"
+#include "common/GpCryptHandles.h"
 #include "common/GpHandles.h"
 #include "common/GpResult.h"
 #include "tests/support/TestUtil.h"
@@ -56,15 +57,15 @@ TEST(HashUtil, FileDigestEqualsPublishedVectorAndSparesTheRestOfTheBuffer)
 
 TEST(HashUtil, MemoryFormHashesExactlyTheGivenBytes)
 {
-    HCRYPTPROV hProv = 0;
-    ASSERT_TRUE(CryptAcquireContextW(&hProv, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+    GpCryptProv prov;
+    ASSERT_TRUE(CryptAcquireContextW(prov.Put(), nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+    HCRYPTPROV hProv = prov.Get();
     BYTE out[20];
     EXPECT_EQ(ERROR_OK, CHashUtil::CalcHashOnce(hProv, reinterpret_cast<const BYTE*>(""), 0, out));
     EXPECT_EQ("da39a3ee5e6b4b0d3255bfef95601890afd80709", Hex(out, 20));
     const std::string abcd = "abcd";
     EXPECT_EQ(ERROR_OK, CHashUtil::CalcHashOnce(hProv, reinterpret_cast<const BYTE*>(abcd.data()), 3, out));
     EXPECT_EQ(VECTORS[0].digest, Hex(out, 20));
-    CryptReleaseContext(hProv, 0);
 }
 
 TEST(HashUtil, BlockOf512MiBAndMoreGivesTheRightDigest)
@@ -73,12 +74,12 @@ TEST(HashUtil, BlockOf512MiBAndMoreGivesTheRightDigest)
     const DWORD cb = 512u << 20;
     GpHeapBlock block(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, cb + 1));
     ASSERT_TRUE(block);
-    HCRYPTPROV hProv = 0;
-    ASSERT_TRUE(CryptAcquireContextW(&hProv, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+    GpCryptProv prov;
+    ASSERT_TRUE(CryptAcquireContextW(prov.Put(), nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+    HCRYPTPROV hProv = prov.Get();
     BYTE out[20];
     EXPECT_EQ(ERROR_OK, CHashUtil::CalcHashOnce(hProv, static_cast<const BYTE*>(block.Get()), cb, out));
     EXPECT_EQ("5b088492c9f4778f409b7ae61477dec124c99033", Hex(out, 20)); // sha1sum of 512 MiB of zeros
-    CryptReleaseContext(hProv, 0);
 }
 
 TEST(HashUtil, HandleFormReadsFromTheStartAndLeavesTheHandleOpen)
