@@ -1,5 +1,6 @@
 #include "tests/zip/ZipFixture.h"
 
+#include "zip/GpZipFile.h"
 #include "zip/ZLibFileFunc.h"
 #include "zlib.h"
 
@@ -9,9 +10,10 @@ bool WriteArchive(const std::wstring& path, const std::vector<Entry>& entries)
 {
     zlib_filefunc64_def ff;
     FillWin32FileFunc64W(&ff);
-    zipFile zf = zipOpen2_64(path.c_str(), APPEND_STATUS_CREATE, nullptr, &ff);
-    if (zf == nullptr)
+    GpZipFile archive(zipOpen2_64(path.c_str(), APPEND_STATUS_CREATE, nullptr, &ff));
+    if (!archive)
         return false;
+    zipFile zf = archive.Get();
     bool ok = true;
     for (const Entry& e : entries)
     {
@@ -40,7 +42,7 @@ bool WriteArchive(const std::wstring& path, const std::vector<Entry>& entries)
         }
         ok = ok && rc == ZIP_OK;
     }
-    return zipClose(zf, nullptr) == ZIP_OK && ok;
+    return zipClose(archive.Detach(), nullptr) == ZIP_OK && ok;
 }
 
 std::string ExtraRecord(const std::wstring& path, int version, int sizeAdjust, int lengthOverride)

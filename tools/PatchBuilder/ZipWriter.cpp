@@ -70,12 +70,6 @@ zip_fileinfo EntryInfo(DWORD dwAttributes, const FILETIME& ftWrite)
 }
 } // namespace
 
-ZipWriter::~ZipWriter()
-{
-    if (m_zip != nullptr)
-        zipClose(m_zip, nullptr);
-}
-
 bool ZipWriter::Fail(const std::wstring& text)
 {
     if (m_error.empty())
@@ -93,8 +87,8 @@ bool ZipWriter::Create(const std::wstring& path)
     funcs.zseek64_file = SeekW;
     funcs.zclose_file = CloseW;
     funcs.zerror_file = ErrorW;
-    m_zip = zipOpen2_64(path.c_str(), APPEND_STATUS_CREATE, nullptr, &funcs);
-    if (m_zip == nullptr)
+    m_zip.Reset(zipOpen2_64(path.c_str(), APPEND_STATUS_CREATE, nullptr, &funcs));
+    if (!m_zip)
         return Fail(L"cannot create " + path);
     return true;
 }
@@ -102,11 +96,11 @@ bool ZipWriter::Create(const std::wstring& path)
 bool ZipWriter::Open(const std::string& storedName, const std::vector<BYTE>& localExtra, DWORD dwAttributes,
                      const FILETIME& ftWrite, bool bCompress)
 {
-    if (m_zip == nullptr)
+    if (!m_zip)
         return Fail(L"archive not open");
     zip_fileinfo info = EntryInfo(dwAttributes, ftWrite);
     // No zip64 block: the local extra field must be exactly the record, nothing appended to it.
-    int rc = zipOpenNewFileInZip2_64(m_zip, storedName.c_str(), &info,
+    int rc = zipOpenNewFileInZip2_64(m_zip.Get(), storedName.c_str(), &info,
                                      localExtra.empty() ? nullptr : localExtra.data(),
                                      static_cast<uInt>(localExtra.size()), nullptr, 0, nullptr,
                                      bCompress ? Z_DEFLATED : 0, bCompress ? Z_DEFAULT_COMPRESSION : 0, 0, 0);
@@ -120,7 +114,7 @@ bool ZipWriter::AddFolder(const std::string& storedName, const std::vector<BYTE>
 {
     if (!Open(storedName, localExtra, dwAttributes, ftWrite, false))
         return false;
-    return zipCloseFileInZip(m_zip) == ZIP_OK || Fail(L"cannot close entry " + BuilderWide(storedName));
+    return zipCloseFileInZip(m_zip.Get()) == ZIP_OK || Fail(L"cannot close entry " + BuilderWide(storedName));
 }
 
 bool ZipWriter::AddBytes(const std::string& storedName, const std::vector<BYTE>& localExtra,
@@ -128,9 +122,9 @@ bool ZipWriter::AddBytes(const std::string& storedName, const std::vector<BYTE>&
 {
     if (!Open(storedName, localExtra, FILE_ATTRIBUTE_ARCHIVE, ftWrite, true))
         return false;
-    if (zipWriteInFileInZip(m_zip, bytes.data(), static_cast<unsigned>(bytes.size())) != ZIP_OK)
+    if (zipWriteInFileInZip(m_zip.Get(), bytes.data(), static_cast<unsigned>(bytes.size())) != ZIP_OK)
         return Fail(L"cannot write entry " + BuilderWide(storedName));
-    return zipCloseFileInZip(m_zip) == ZIP_OK || Fail(L"cannot close entry " + BuilderWide(storedName));
+    return zipCloseFileInZip(m_zip.Get()) == ZIP_OK || Fail(L"cannot close entry " + BuilderWide(storedName));
 }
 
 bool ZipWriter::AddFile(const std::string& storedName, const std::vector<BYTE>& localExtra,
@@ -151,18 +145,17 @@ bool ZipWriter::AddFile(const std::string& storedName, const std::vector<BYTE>& 
             return Fail(L"cannot read " + sourcePath + L": " + BuilderErrorText(GetLastError()));
         if (cbRead == 0)
             break;
-        if (zipWriteInFileInZip(m_zip, buffer.data(), cbRead) != ZIP_OK)
+        if (zipWriteInFileInZip(m_zip.Get(), buffer.data(), cbRead) != ZIP_OK)
             return Fail(L"cannot write entry " + BuilderWide(storedName));
     }
-    return zipCloseFileInZip(m_zip) == ZIP_OK || Fail(L"cannot close entry " + BuilderWide(storedName));
+    return zipCloseFileInZip(m_zip.Get()) == ZIP_OK || Fail(L"cannot close entry " + BuilderWide(storedName));
 }
 
 bool ZipWriter::Close()
 {
-    if (m_zip == nullptr)
+    if (!m_zip)
         return Fail(L"archive not open");
-    int rc = zipClose(m_zip, nullptr);
-    m_zip = nullptr;
+    int rc = zipClose(m_zip.Detach(), nullptr);
     if (rc != ZIP_OK)
         return Fail(L"cannot finish the archive (" + std::to_wstring(rc) + L")");
     return m_error.empty();

@@ -4,14 +4,13 @@
 #include <string>
 #include <vector>
 
-#include "zip.h"
+#include "zip/GpZipFile.h"
 
 // A ZIP archive being written, named by a wide path, through the library's writer.
 class ZipWriter
 {
 public:
     ZipWriter() = default;
-    ~ZipWriter();
     ZipWriter(const ZipWriter&) = delete;
     ZipWriter& operator=(const ZipWriter&) = delete;
 
@@ -33,6 +32,6 @@ private:
               const FILETIME& ftWrite, bool bCompress);
     bool Fail(const std::wstring& text);
 
-    zipFile m_zip = nullptr;
+    GpZipFile m_zip;
     std::wstring m_error;
 };
