@@ -15,6 +15,7 @@
 #include "zip/GpUnzFile.h"
 #include "zip/ZLibExtraLocal.h"
 #include "zip/ZLibFileFunc.h"
+#include "zip/ZipCentralDir.h"
 
 namespace
 {
@@ -25,8 +26,7 @@ constexpr DWORD FOLDER_ATTR_MASK = 0x1A7; // read-only, hidden, system, archive,
 constexpr int CREATE_ATTEMPTS = 10;
 constexpr DWORD CREATE_RETRY_WAIT_MS = 1000;
 constexpr ULONGLONG EPOCH_DIFF_SECONDS = 11644473600ULL; // 1601 to 1970
-
-wchar_t s_szName[WIDE_NAME_CCH];
+constexpr ULONGLONG CENTRAL_RECORD_BYTES = 46;           // fixed part of a directory record
 
 int CodeOr(DWORD dwErr, int nFallback)
 {
@@ -206,56 +206,73 @@ void ApplyFolderAttributes(DWORD dwExternal, const wchar_t* pszPath)
         GPTRACE(TRACE_WARNING, L"[%s] ！SetFileAttributes 0x%X\u3000<%s>\u3000｛%s｝", ME, dwAttr, pszPath,
                 GpErrText(-1));
 }
-} // namespace
+// The entry's name as stored, terminated (the library terminates it only when it fits).
+struct StoredEntry
+{
+    unz_file_info64 fi = {};
+    char szName[NAME_CCH + 1] = {};
+    bool bNameFits = false;
+};
 
-int ExpandFile(unzFile uf, const wchar_t* pszDest)
+int ReadEntryInfo(unzFile uf, StoredEntry& e)
 {
     const wchar_t* const ME = L"ExpandFile";
-    unz_file_info64 fi = {};
-    char szName[NAME_CCH + 1];
-    int rc = unzGetCurrentFileInfo64(uf, &fi, szName, NAME_CCH, nullptr, 0, nullptr, 0);
+    int rc = unzGetCurrentFileInfo64(uf, &e.fi, e.szName, NAME_CCH, nullptr, 0, nullptr, 0);
     if (rc != UNZ_OK)
     {
         GPTRACE(TRACE_ERROR, L"[%s] ！unzGetCurrentFileInfo64\u3000err=%d.", ME, rc);
         return -624;
     }
-    // The library terminates the name only when it fits the buffer.
-    bool bNameFits = fi.size_filename < NAME_CCH;
-    szName[bNameFits ? fi.size_filename : NAME_CCH] = '\0';
+    e.bNameFits = e.fi.size_filename < NAME_CCH;
+    e.szName[e.bNameFits ? e.fi.size_filename : NAME_CCH] = '\0';
+    return ERROR_OK;
+}
 
-    rc = unzOpenCurrentFilePassword(uf, nullptr);
+// Opens the entry's data and takes its path record, if it has one.
+int OpenEntry(unzFile uf, ZLibExtraLocal& extra)
+{
+    const wchar_t* const ME = L"ExpandFile";
+    int rc = unzOpenCurrentFilePassword(uf, nullptr);
     if (rc != UNZ_OK)
     {
         GPTRACE(TRACE_ERROR, L"[%s] ！unzOpenCurrentFilePassword\u3000err=%d.", ME, rc);
         return -642;
     }
-    ZLibExtraLocal extra;
     rc = extra.LoadStream(uf);
     if (rc != ERROR_NON && rc != ERROR_OK)
     {
         GPTRACE(TRACE_ERROR, L"[%s] LoadStream err=%d.\u3000｛%s｝", ME, rc, GpErrText(rc));
         return rc;
     }
+    return ERROR_OK;
+}
 
+// The output path: the destination and the record's path, or else the stored name.
+int BuildOutputPath(StoredEntry& e, const ZLibExtraLocal& extra, const wchar_t* pszDest, VString& strPath)
+{
+    const wchar_t* const ME = L"ExpandFile";
+    VString strName;
     const wchar_t* pszRel;
     if (!extra.RelPath.IsEmpty())
         pszRel = extra.RelPath.c_str();
     else
     {
-        if (!bNameFits)
+        if (!e.bNameFits)
         {
             GPTRACE(TRACE_ERROR, L"[%s] ！ファイル名が長すぎます\u3000len=%u\u3000<%.200S…>", ME,
-                    static_cast<unsigned>(fi.size_filename), szName);
+                    static_cast<unsigned>(e.fi.size_filename), e.szName);
             return ZEXP_ERR_NAME_TOO_LONG;
         }
-        for (char* p = szName; *p != '\0'; p++)
+        for (char* p = e.szName; *p != '\0'; p++)
         {
             if (*p == '/')
                 *p = '\\';
         }
-        if (MultiByteToWideChar(CP_ACP, 0, szName, -1, s_szName, WIDE_NAME_CCH) == 0)
-            s_szName[0] = L'\0';
-        pszRel = s_szName;
+        if (!strName.Alloc(WIDE_NAME_CCH, false))
+            return CodeOr(GetLastError(), -573);
+        if (MultiByteToWideChar(CP_ACP, 0, e.szName, -1, strName.GetBuffer(), WIDE_NAME_CCH) == 0)
+            strName.GetBuffer()[0] = L'\0';
+        pszRel = strName.c_str();
     }
     // The agent writes with system rights: an entry must never reach outside the destination
     // (an empty destination would root the entry's path at the current drive).
@@ -265,35 +282,23 @@ int ExpandFile(unzFile uf, const wchar_t* pszDest)
                 ME, pszRel, pszDest);
         return ZEXP_ERR_UNSAFE_PATH;
     }
-    VString strPath(pszDest);
+    strPath = pszDest;
     strPath.AppendUnlessPresent(L"\\");
     strPath.Cat(pszRel);
+    return ERROR_OK;
+}
 
-    rc = MakeSubDir(strPath);
-    if (rc != ERROR_NON && rc != ERROR_OK)
-    {
-        GPTRACE(TRACE_ERROR, L"[%s] ！MakeSubDir\u3000err=%d.\u3000｛%s｝\u3000<%s>", ME, rc, GpErrText(rc),
-                strPath.c_str());
-        return rc;
-    }
-
-    // Some zip tools mark folders by the trailing separator alone; no file can take such a name.
-    int nPathLen = strPath.GetLength();
-    if ((fi.external_fa & FILE_ATTRIBUTE_DIRECTORY) ||
-        (nPathLen > 0 && strPath.c_str()[nPathLen - 1] == L'\\'))
-    {
-        ApplyFolderAttributes(static_cast<DWORD>(fi.external_fa), strPath);
-        return ERROR_OK;
-    }
-
-    rc = CheckPathLimit(strPath);
+// Checks a file entry's path and claimed size before anything is created for it.
+int CheckFileTarget(const unz_file_info64& fi, const wchar_t* pszDest, const VString& strPath)
+{
+    const wchar_t* const ME = L"ExpandFile";
+    int rc = CheckPathLimit(strPath);
     if (rc != ERROR_OK)
     {
         GPTRACE(TRACE_ERROR, L"[%s] ！CheckPathLimit\u3000err=%d.\u3000｛%s｝\u3000len=%u <%s>", ME, rc,
                 GpErrText(rc), static_cast<unsigned>(strPath.GetLength()), strPath.c_str());
         return rc;
     }
-
     // What the entry claims must fit the volume: an archive of a few kilobytes can claim
     // terabytes, and a disk filled by a process with system rights takes the machine down.
     ULARGE_INTEGER uliFree = {};
@@ -303,46 +308,111 @@ int ExpandFile(unzFile uf, const wchar_t* pszDest)
                 fi.uncompressed_size, uliFree.QuadPart, strPath.c_str());
         return ERROR_DISK_FULL;
     }
+    return ERROR_OK;
+}
 
-    // Only the low word holds attributes; archives made elsewhere keep their own host's mode bits
-    // in the high word, which CreateFile would take for flags (delete-on-close, no-buffering, ...).
-    DWORD dwAttr = static_cast<DWORD>(fi.external_fa) & 0xFFFF;
-    GpFile file;
+// A new file only, tried ten times a second apart (a scanner may hold the name for a moment).
+int CreateOutputFile(const VString& strPath, DWORD dwAttr, GpFile& file)
+{
+    const wchar_t* const ME = L"ExpandFile";
     DWORD dwErr = 0;
     for (int i = 0; i < CREATE_ATTEMPTS; i++)
     {
         file.Reset(CreateFileW(strPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                dwAttr, nullptr));
         if (file)
-            break;
+            return ERROR_OK;
         dwErr = GetLastError();
         GPTRACE(TRACE_DEBUG, L"[%s] ！CreateFile retry#%d\u3000｛%s｝\u3000<%s>", ME, i,
                 GpErrText(static_cast<int>(dwErr)), strPath.c_str());
         GpSleep(CREATE_RETRY_WAIT_MS);
     }
-    if (!file)
-    {
-        GPTRACE(TRACE_ERROR, L"[%s] ！CreateFile<%s, 0x%p>\u3000｛%s｝", ME, strPath.c_str(),
-                reinterpret_cast<void*>(static_cast<uintptr_t>(dwAttr)), GpErrText(static_cast<int>(dwErr)));
-        return CodeOr(dwErr, -753);
-    }
+    GPTRACE(TRACE_ERROR, L"[%s] ！CreateFile<%s, 0x%p>\u3000｛%s｝", ME, strPath.c_str(),
+            reinterpret_cast<void*>(static_cast<uintptr_t>(dwAttr)), GpErrText(static_cast<int>(dwErr)));
+    return CodeOr(dwErr, -753);
+}
 
+// Data, then their check against the entry; cut or corrupted data must not stay behind under the
+// entry's name.
+int WriteEntryData(unzFile uf, const unz_file_info64& fi, GpFile& file, const VString& strPath)
+{
     ULONGLONG cbTotal = 0;
-    rc = CopyData(uf, file.Get(), &cbTotal);
+    int rc = CopyData(uf, file.Get(), &cbTotal);
     if (rc == ERROR_OK)
         rc = CheckIntegrity(uf, fi, cbTotal, strPath);
     if (rc != ERROR_OK)
     {
-        // Cut or corrupted data must not stay behind under the entry's name.
         file.Reset();
         SetFileAttributesW(strPath, FILE_ATTRIBUTE_NORMAL);
         DeleteFileW(strPath);
-        return rc;
     }
-    return SetLastWriteTime(file.Get(), fi.tmu_date, strPath);
+    return rc;
 }
 
-int Expand(unzFile uf, const wchar_t* pszDest)
+// The walk's position against the directory the end record states: where the current record ends,
+// or 0 when it does not lie wholly inside the directory.
+ULONGLONG RecordEnd(unzFile uf, const ZipCentralDir& dir)
+{
+    unz_file_info64 fi = {};
+    if (unzGetCurrentFileInfo64(uf, &fi, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
+        return 0;
+    ULONGLONG ullStart = unzGetOffset64(uf);
+    ULONGLONG ullEnd =
+        ullStart + CENTRAL_RECORD_BYTES + fi.size_filename + fi.size_file_extra + fi.size_file_comment;
+    if (ullStart < dir.ullOffset || ullEnd > dir.End())
+        return 0;
+    return ullEnd;
+}
+} // namespace
+
+int ExpandFile(unzFile uf, const wchar_t* pszDest)
+{
+    StoredEntry e;
+    int rc = ReadEntryInfo(uf, e);
+    if (rc != ERROR_OK)
+        return rc;
+    ZLibExtraLocal extra;
+    rc = OpenEntry(uf, extra);
+    if (rc != ERROR_OK)
+        return rc;
+    VString strPath;
+    rc = BuildOutputPath(e, extra, pszDest, strPath);
+    if (rc != ERROR_OK)
+        return rc;
+
+    rc = MakeSubDir(strPath);
+    if (rc != ERROR_NON && rc != ERROR_OK)
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] ！MakeSubDir\u3000err=%d.\u3000｛%s｝\u3000<%s>", L"ExpandFile", rc,
+                GpErrText(rc), strPath.c_str());
+        return rc;
+    }
+
+    // Some zip tools mark folders by the trailing separator alone; no file can take such a name.
+    int nPathLen = strPath.GetLength();
+    if ((e.fi.external_fa & FILE_ATTRIBUTE_DIRECTORY) ||
+        (nPathLen > 0 && strPath.c_str()[nPathLen - 1] == L'\\'))
+    {
+        ApplyFolderAttributes(static_cast<DWORD>(e.fi.external_fa), strPath);
+        return ERROR_OK;
+    }
+
+    rc = CheckFileTarget(e.fi, pszDest, strPath);
+    if (rc != ERROR_OK)
+        return rc;
+    // Only the low word holds attributes; archives made elsewhere keep their own host's mode bits
+    // in the high word, which CreateFile would take for flags (delete-on-close, no-buffering, ...).
+    GpFile file;
+    rc = CreateOutputFile(strPath, static_cast<DWORD>(e.fi.external_fa) & 0xFFFF, file);
+    if (rc != ERROR_OK)
+        return rc;
+    rc = WriteEntryData(uf, e.fi, file, strPath);
+    if (rc != ERROR_OK)
+        return rc;
+    return SetLastWriteTime(file.Get(), e.fi.tmu_date, strPath);
+}
+
+int Expand(unzFile uf, const wchar_t* pszDest, const ZipCentralDir* pDir)
 {
     const wchar_t* const ME = L"Expand";
     unz_global_info64 gi = {};
@@ -354,9 +424,18 @@ int Expand(unzFile uf, const wchar_t* pszDest)
     }
     GPTRACE(TRACE_TRACE, L"[%s] gi.number_entry=%I64d.", ME, static_cast<long long>(gi.number_entry));
     // 0xFFFF in the count field means "more than fits": walk until the library reports the end.
-    int nBound = gi.number_entry < 0xFFFF ? static_cast<int>(gi.number_entry) : 0x7FFFFFFF;
+    bool bWalkToEnd = gi.number_entry >= 0xFFFF;
+    int nBound = bWalkToEnd ? 0x7FFFFFFF : static_cast<int>(gi.number_entry);
     for (int i = 0; i < nBound; i++)
     {
+        // A record that runs past the directory is read from what follows it: never expanded.
+        ULONGLONG ullNext = pDir != nullptr ? RecordEnd(uf, *pDir) : 0;
+        if (pDir != nullptr && ullNext == 0)
+        {
+            GPTRACE(TRACE_ERROR, L"[%s] ！中央ディレクトリ破損\u3000i=%d\u3000pos=%I64u dir=%I64u-%I64u", ME,
+                    i, unzGetOffset64(uf), pDir->ullOffset, pDir->End());
+            return ZEXP_ERR_DIRECTORY;
+        }
         rc = ExpandFile(uf, pszDest);
         if (rc != ERROR_OK)
         {
@@ -366,6 +445,18 @@ int Expand(unzFile uf, const wchar_t* pszDest)
         rc = unzGoToNextFile(uf);
         if (rc != UNZ_OK)
         {
+            // The list ends where the directory ends: after the counted records, or, with the
+            // 0xFFFF count, at the first "record" the end record's bytes do not make.
+            bool bAtEnd = pDir != nullptr ? ullNext == pDir->End() : !bWalkToEnd;
+            if (!(rc == UNZ_END_OF_LIST_OF_FILE || bWalkToEnd) || !bAtEnd)
+            {
+                GPTRACE(TRACE_ERROR,
+                        L"[%s] ！unzGoToNextFile(%d/%d)=%d.\u3000中央ディレクトリ途中で終了\u3000pos=%I64u "
+                        L"dir=%I64u-%I64u\u3000<%s>",
+                        ME, i + 1, nBound, rc, ullNext, pDir != nullptr ? pDir->ullOffset : 0ULL,
+                        pDir != nullptr ? pDir->End() : 0ULL, pszDest);
+                return ZEXP_ERR_DIRECTORY;
+            }
             GPTRACE(TRACE_DEBUG, L"[%s] unzGoToNextFile(%d/%d)=%d.\u3000｛%s｝\u3000<%s>", ME, i + 1, nBound,
                     rc, GpErrText(-1), pszDest);
             break;
@@ -410,7 +501,10 @@ int ZLibExpand(const wchar_t* pszArchive, const wchar_t* pszDest)
                 GpErrText(static_cast<int>(dwErr)), pszArchive);
         return CodeOr(dwErr, -957);
     }
-    rc = Expand(uf.Get(), strDest);
+    ZipCentralDir dir;
+    rc = ReadZipCentralDir(pszArchive, dir);
+    if (rc == ERROR_OK)
+        rc = Expand(uf.Get(), strDest, &dir);
     uf.Reset();
     GPTRACE(TRACE_TRACE, L"[%s] \u3000end。\u3000\u3000ret=%d.", ME, rc);
     return rc;

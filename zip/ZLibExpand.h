@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "unzip.h"
+#include "zip/ZipCentralDir.h"
 
 // Expands every entry of a ZIP archive into a destination folder (created as needed), with the
 // folder tree, file data, folder attributes and file last-write times. An entry's "ZExL" extra
@@ -19,6 +20,10 @@
 //   ZEXP_ERR_SIZE          -607  the entry's data are shorter than its stored size
 //   ERROR_DISK_FULL        112   the entry claims more than the destination's volume has free
 //                                (a decompression bomb is refused before it fills the disk)
+//   ZEXP_ERR_DIRECTORY     -815  the entry walk stopped before the end of the central directory
+//                                (a damaged record), or a record runs past the directory: the
+//                                entries after it would silently be missing
+//   ZEXP_ERR_END_RECORD    -816  the directory's bounds could not be read from the end record
 // A file whose data could not be written whole (CRC or size check, a failed read or write, a
 // full disk) is deleted: no cut file stays under the entry's name. Other failures leave what was
 // written.
@@ -26,10 +31,12 @@ constexpr int ZEXP_ERR_UNSAFE_PATH = -664;
 constexpr int ZEXP_ERR_NAME_TOO_LONG = -626;
 constexpr int ZEXP_ERR_CRC = -606;
 constexpr int ZEXP_ERR_SIZE = -607;
+constexpr int ZEXP_ERR_DIRECTORY = -815;
 
 // Whole archive: both paths wide and null-terminated.
 int ZLibExpand(const wchar_t* pszArchive, const wchar_t* pszDest);
-// Entry loop over an archive opened with unzOpen2_64.
-int Expand(unzFile uf, const wchar_t* pszDest);
+// Entry loop over an archive opened with unzOpen2_64. The walk must end exactly where pDir says the
+// directory ends; without pDir only a counted walk can end normally (a 0xFFFF count then fails).
+int Expand(unzFile uf, const wchar_t* pszDest, const ZipCentralDir* pDir = nullptr);
 // The archive's current entry.
 int ExpandFile(unzFile uf, const wchar_t* pszDest);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,16 @@ SYSTEMTIME LocalWriteTime(const std::wstring& path)
         FileTimeToSystemTime(&fad.ftLastWriteTime, &utc))
         SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local);
     return local;
+}
+
+// Both count fields of the end record at eocd.
+void SetEntryCounts(std::string& bytes, size_t eocd, char n)
+{
+    for (size_t ofs : {8, 10})
+    {
+        bytes[eocd + ofs] = n;
+        bytes[eocd + ofs + 1] = n == '\xFF' ? '\xFF' : '\0';
+    }
 }
 
 DWORD Attributes(const std::wstring& path)
@@ -402,6 +413,77 @@ TEST_F(ExpandTest, CountField0xFFFFIsWalkedToTheEnd)
     EXPECT_EQ("2", ReadFileBytes(m_dest + L"\\two.txt"));
     EXPECT_TRUE(capture.WaitFor(L"[Expand] unzGoToNextFile(2/2147483647)=-103.\u3000｛"));
     EXPECT_TRUE(capture.Contains(L"[Expand] gi.number_entry=65535."));
+}
+
+// An archive whose directory breaks, or says less than it holds, is not taken as complete: the
+// walk must end exactly where the end record says the directory ends.
+TEST_F(ExpandTest, DirectoryThatEndsBeforeItsEndFailsTheExpansion)
+{
+    struct Case
+    {
+        const char* label;
+        void (*damage)(std::string& bytes, const std::vector<size_t>& records, size_t eocd);
+        std::vector<const wchar_t*> written; // files that exist afterwards
+        const wchar_t* trace;
+    };
+    const Case cases[] = {
+        {"third record's signature broken",
+         [](std::string& b, const std::vector<size_t>& r, size_t) { b[r[2] + 3] = '\x03'; },
+         {L"a.txt", L"b.txt"},
+         L"[Expand] ！unzGoToNextFile(2/4)=-103.\u3000中央ディレクトリ途中で終了\u3000pos="},
+        {"third record broken, count 0xFFFF",
+         [](std::string& b, const std::vector<size_t>& r, size_t eocd) {
+             b[r[2] + 3] = '\x03';
+             SetEntryCounts(b, eocd, '\xFF');
+         },
+         {L"a.txt", L"b.txt"},
+         L"[Expand] ！unzGoToNextFile(2/2147483647)=-103.\u3000中央ディレクトリ途中で終了\u3000pos="},
+        // The name is read from the end record's bytes: refused before anything of it is written.
+        {"last record's name runs past the directory",
+         [](std::string& b, const std::vector<size_t>& r, size_t) { b[r[3] + 28] += 12; },
+         {L"a.txt", L"b.txt", L"sub\\c.txt"},
+         L"[Expand] ！中央ディレクトリ破損\u3000i=3\u3000pos="},
+        {"first record's name runs past the directory",
+         [](std::string& b, const std::vector<size_t>& r, size_t) { b[r[0] + 29] = '\x01'; },
+         {},
+         L"[Expand] ！中央ディレクトリ破損\u3000i=0\u3000pos="},
+        {"count of two for four records",
+         [](std::string& b, const std::vector<size_t>&, size_t eocd) { SetEntryCounts(b, eocd, '\x02'); },
+         {L"a.txt", L"b.txt"},
+         L"[Expand] ！unzGoToNextFile(2/2)=-100.\u3000中央ディレクトリ途中で終了\u3000pos="},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.label);
+        TempDir dir;
+        std::wstring zip = dir / L"in.zip";
+        std::wstring dest = dir / L"out";
+        ASSERT_TRUE(WriteArchive(zip, {File("a.txt", "a"), File("b.txt", "b"), File("sub/c.txt", "c"),
+                                       File("sub/payload.txt", "payload")}));
+        std::string bytes = ReadFileBytes(zip);
+        std::vector<size_t> records;
+        for (size_t at = bytes.find("PK\x01\x02"); at != std::string::npos;
+             at = bytes.find("PK\x01\x02", at + 4))
+            records.push_back(at);
+        size_t eocd = bytes.rfind(std::string("PK\x05\x06", 4));
+        ASSERT_EQ(4u, records.size());
+        ASSERT_NE(std::string::npos, eocd);
+        c.damage(bytes, records, eocd);
+        ASSERT_TRUE(WriteFileBytes(zip, bytes));
+
+        TraceCapture capture;
+        EXPECT_EQ(ZEXP_ERR_DIRECTORY, ZLibExpand(zip.c_str(), dest.c_str()));
+        EXPECT_TRUE(capture.WaitFor(c.trace));
+        EXPECT_TRUE(capture.WaitFor(L"[ZLibExpand] \u3000end。\u3000\u3000ret=-815."));
+        for (const wchar_t* name : {L"a.txt", L"b.txt", L"sub\\c.txt"})
+        {
+            bool expected = std::find_if(c.written.begin(), c.written.end(), [&](const wchar_t* w) {
+                                return std::wstring(w) == name;
+                            }) != c.written.end();
+            EXPECT_EQ(expected, FileExists(dest + L"\\" + name)) << ToUtf8(name);
+        }
+        EXPECT_FALSE(FileExists(dest + L"\\sub\\payload.txt"));
+    }
 }
 
 TEST_F(ExpandTest, LoopsWithoutArchiveOrDestination)
