@@ -20,6 +20,7 @@
 namespace
 {
 constexpr int HASH_MISMATCH = 14028; // ERROR_SXS_FILE_HASH_MISMATCH
+const wchar_t INNER_ARCHIVE[] = L"x86\\common\\x86_common.zip";
 
 // Pid becomes a section and Version a value of the client's status file: a line break, a bracket
 // or "=" there would add sections or keys of the patch's choosing. Gives the position of the first
@@ -65,8 +66,16 @@ BOOL LumoAgentApp::ExpandPatch(VString strPatchCopy, VString strUpdateDir)
     if (!GetPatchInfo(strWork, info))
         return FALSE;
 
+    // A cut path would name another file and fail later as a hash mismatch: refuse it here.
     wchar_t szInner[LUMO_PATH_CCH];
-    GpFormatN(szInner, L"%sx86\\common\\x86_common.zip", strWork.c_str());
+    if (GpFormatN(szInner, L"%sx86\\common\\x86_common.zip", strWork.c_str()) < 0)
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] ！CheckPathLimit\u3000err=%d.\u3000｛%s｝\u3000<%s%s>", FN,
+                ERROR_FILENAME_EXCED_RANGE, GpErrText(ERROR_FILENAME_EXCED_RANGE), strWork.c_str(),
+                INNER_ARCHIVE);
+        SetExit(8, ERROR_FILENAME_EXCED_RANGE);
+        return FALSE;
+    }
 
     if (!PatchInfoCheck(szInner, info))
     {

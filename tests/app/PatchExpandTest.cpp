@@ -5,14 +5,17 @@
 #include <string>
 
 #include "app/LumoAgentApp.h"
+#include "common/ClientContract.h"
 #include "common/CHashUtil.h"
 #include "tests/support/TestUtil.h"
 #include "tests/support/TraceCapture.h"
+#include "tests/support/UninstallEntry.h"
 #include "tests/zip/ZipFixture.h"
 #include "tools/PatchBuilder/BuilderText.h"
 #include "tools/PatchBuilder/PatchBuild.h"
 #include "tools/PatchBuilder/ZipWriter.h"
 #include "xml/ComPtr.h"
+#include "zip/ZLibExpand.h"
 
 using namespace lumotest;
 
@@ -38,6 +41,9 @@ struct PatchCase
     int extInfo = 0;
     std::wstring pid = L"QVC-E2E";
     bool innerIsBomb = false; // a few bytes that claim a petabyte
+    // The inner archive's third directory record is damaged; size and digest are those of the
+    // damaged bytes, as a faulty builder makes them.
+    bool innerDirectoryBroken = false;
 };
 
 class PatchExpand : public ::testing::Test
@@ -65,7 +71,19 @@ protected:
             EXPECT_TRUE(zip.Create(inner));
             EXPECT_TRUE(zip.AddBytes("PatchMain.exe", {}, Now(), "MZ sample installer"));
             EXPECT_TRUE(zip.AddBytes("payload/readme.txt", {}, Now(), "hello"));
+            if (c.innerDirectoryBroken)
+            {
+                EXPECT_TRUE(zip.AddBytes("data/sub/payload.txt", {}, Now(), "payload"));
+            }
             EXPECT_TRUE(zip.Close());
+        }
+        if (c.innerDirectoryBroken)
+        {
+            std::string bytes = ReadFileBytes(inner);
+            size_t at = bytes.rfind("PK\x01\x02");
+            EXPECT_NE(std::string::npos, at);
+            bytes[at + 3] = '\x03';
+            EXPECT_TRUE(WriteFileBytes(inner, bytes));
         }
         BYTE digest[50] = {};
         EXPECT_EQ(37, CHashUtil::CalcHashOnce(inner.c_str(), digest));
@@ -257,4 +275,85 @@ TEST_F(PatchExpand, InnerArchiveClaimingMoreThanTheDiskFailsTheUpdate)
     EXPECT_EQ(ERROR_DISK_FULL, app.m_nExtInfo);
     EXPECT_TRUE(capture.WaitFor(L"[ExpandFile] ！空き容量不足\u3000size=1125899906842624 free="));
     EXPECT_FALSE(FileExists(UpdateDir() + L"PatchMain.exe"));
+}
+
+// An inner archive whose directory breaks after two of its three entries passes its (faulty)
+// size and digest, and still stops the road: the installer is never started.
+TEST_F(PatchExpand, InnerArchiveWithABrokenDirectoryStopsTheRoadBeforeTheInstaller)
+{
+    PatchCase c{"broken directory"};
+    c.innerDirectoryBroken = true;
+    std::wstring patch = Build(c);
+    TempDir install;
+    ASSERT_TRUE(CreateDirectoryW((install / L"Lumo").c_str(), nullptr));
+    UninstallEntry entry(CLIENT_PRODUCT_KEY_32, install.Path() + L"\\");
+    ASSERT_TRUE(entry.Ok());
+    std::wstring cmd = L"/Agent /sn";
+    LumoAgentApp app;
+    app.m_lpCmdLine = cmd.c_str();
+    app.SetRunMode();
+    lstrcpyW(app.m_szPatchPath, patch.c_str());
+    lstrcpyW(app.m_szPatchName, L"QVClient_v6.70.0.1.zip");
+
+    TraceCapture capture;
+    EXPECT_FALSE(app.AgentProgress());
+    EXPECT_EQ(8, app.m_nExitCode);
+    EXPECT_EQ(ZEXP_ERR_DIRECTORY, app.m_nExtInfo);
+    EXPECT_TRUE(
+        capture.WaitFor(L"[Expand] ！unzGoToNextFile(2/3)=-103.\u3000中央ディレクトリ途中で終了\u3000pos="));
+    EXPECT_TRUE(capture.WaitFor(L"x86_common.zip)\u3000rc=-815."));
+    EXPECT_TRUE(capture.Messages(L"Wait Start hProcess=").empty()) << "the installer must not run";
+    EXPECT_TRUE(capture.Messages(L"[LumoAgentApp::StartUpdate]").empty());
+    std::wstring update = install.Path() + L"\\Lumo\\QuoveraClient\\";
+    EXPECT_FALSE(FileExists(update + L"data\\sub\\payload.txt"));
+}
+
+// An update folder long enough that the inner archive's path does not fit its bound: refused as a
+// long path, never taken for another (cut) path and reported as a hash mismatch. Without the
+// long-path prefix the expansion refuses the entry itself; with it the expansion takes the path,
+// and the path of the inner archive is refused where it is made (Wine's XML reader does not load a
+// prefixed path, so there the configuration fails first: only "not a mismatch" holds everywhere).
+TEST_F(PatchExpand, InnerArchivePathBeyondItsBoundIsALongPathError)
+{
+    struct Case
+    {
+        const char* name;
+        const wchar_t* prefix;
+        int extInfo; // 0: any failure but a mismatch
+        const wchar_t* trace;
+    } cases[] = {
+        {"plain path", L"", ERROR_FILENAME_EXCED_RANGE,
+         L"[ExpandFile] ！CheckPathLimit\u3000err=206.\u3000｛"},
+        {"long-path prefix", L"\\\\?\\", 0, nullptr},
+    };
+    std::wstring patch = Build(PatchCase{"long path"});
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        // The work folder's configuration path stays below 260 characters, the inner archive's not.
+        std::wstring update =
+            std::wstring(c.prefix) + m_dir.Path() + (c.prefix[0] != L'\0' ? L"\\prefixed\\" : L"\\plain\\");
+        ASSERT_LT(update.size(), 200u);
+        update += std::wstring(260 - 5 - 16 - 1 - update.size(), L'd') + L"\\";
+        std::wstring work = update + L"Work\\";
+        ASSERT_LT(work.size() + 15, 260u);
+        ASSERT_GE(work.size() + 25, 260u);
+
+        TraceCapture capture;
+        LumoAgentApp app;
+        EXPECT_FALSE(app.ExpandPatch(patch.c_str(), update.c_str()));
+        EXPECT_EQ(8, app.m_nExitCode);
+        EXPECT_NE(14028, app.m_nExtInfo);
+        if (c.extInfo != 0)
+        {
+            EXPECT_EQ(c.extInfo, app.m_nExtInfo);
+        }
+        if (c.trace != nullptr)
+        {
+            EXPECT_TRUE(capture.WaitFor(c.trace));
+        }
+        EXPECT_TRUE(capture.WaitFor(L"[LumoAgentApp::")); // the step's own failure line
+        EXPECT_TRUE(capture.Messages(L"PatchInfoCheck エラー").empty());
+        EXPECT_FALSE(FileExists(update + L"PatchMain.exe"));
+    }
 }
