@@ -58,6 +58,22 @@ bool WriteSmallZip(const std::wstring& path, int nKind)
     }
     return zip.Close() && ok;
 }
+
+// Damaged directories: the walk must fail where the directory breaks, not end there as if complete.
+void AddBrokenDirectories(const Bytes& zip, std::vector<Bytes>& seeds)
+{
+    std::vector<size_t> records;
+    for (size_t at = zip.find("PK\x01\x02"); at != Bytes::npos; at = zip.find("PK\x01\x02", at + 4))
+        records.push_back(at);
+    if (records.size() < 3)
+        return;
+    Bytes broken = zip; // the third record's signature
+    broken[records[2] + 3] = '\x03';
+    seeds.push_back(broken);
+    Bytes overlong = zip; // the last record's name runs into the end record
+    overlong[records.back() + 28] = static_cast<char>(overlong[records.back() + 28] + 12);
+    seeds.push_back(overlong);
+}
 } // namespace
 
 std::vector<Bytes> ZipSeeds()
@@ -71,6 +87,8 @@ std::vector<Bytes> ZipSeeds()
         if (WriteSmallZip(path, kind))
             seeds.push_back(ReadWholeFile(path));
     }
+    if (!seeds.empty())
+        AddBrokenDirectories(seeds.front(), seeds);
     // A whole patch as the builder makes it, with and without path records.
     std::wstring src = dir + L"\\src";
     CreateDirectoryW(src.c_str(), nullptr);

@@ -95,26 +95,52 @@ int ReadZipCentralDir(const wchar_t* pszArchive, ZipCentralDir& dir)
         return ZEXP_ERR_END_RECORD;
     }
 
+    // The library reads a record cut off by the end of the file as if complete, with made-up
+    // fields: such a record gives no bounds to trust.
+    auto load = [&](ULONGLONG ullPos, BYTE* p, size_t cb) {
+        if (ullPos + cb > ullSize)
+        {
+            GPTRACE(TRACE_ERROR, L"[%s] ！終端レコード不完全\u3000pos=%I64u size=%I64u\u3000<%s>", ME, ullPos,
+                    ullSize, pszArchive);
+            return false;
+        }
+        if (!stream.ReadAt(ullPos, p, cb))
+        {
+            GPTRACE(TRACE_ERROR, L"[%s] ！アーカイブ再読込失敗\u3000<%s>", ME, pszArchive);
+            return false;
+        }
+        return true;
+    };
+
     // The library takes the zip64 record whenever a locator leads to one.
     ULONGLONG ullLocator = FindLast(tail, ullTailPos, "PK\x06\x07");
-    BYTE loc[LOCATOR_BYTES];
-    BYTE rec64[END_RECORD64_BYTES];
-    if (ullLocator != 0 && stream.ReadAt(ullLocator, loc, sizeof(loc)) && Le32(loc + 4) == 0 &&
-        Le32(loc + 16) == 1 && stream.ReadAt(Le64(loc + 8), rec64, sizeof(rec64)) &&
-        memcmp(rec64, "PK\x06\x06", 4) == 0)
+    if (ullLocator != 0)
     {
-        dir.ullSize = Le64(rec64 + 40);
-        dir.ullOffset = Le64(rec64 + 48);
-        return ERROR_OK;
+        BYTE loc[LOCATOR_BYTES];
+        if (!load(ullLocator, loc, sizeof(loc)))
+            return ZEXP_ERR_END_RECORD;
+        ULONGLONG ullRecord = Le64(loc + 8);
+        BYTE rec64[END_RECORD64_BYTES];
+        if (Le32(loc + 4) == 0 && Le32(loc + 16) == 1 && ullRecord < ullSize && ullSize - ullRecord >= 4 &&
+            stream.ReadAt(ullRecord, rec64, 4) && memcmp(rec64, "PK\x06\x06", 4) == 0)
+        {
+            if (!load(ullRecord, rec64, sizeof(rec64)))
+                return ZEXP_ERR_END_RECORD;
+            dir.ullSize = Le64(rec64 + 40);
+            dir.ullOffset = Le64(rec64 + 48);
+            return ERROR_OK;
+        }
     }
 
     ULONGLONG ullEnd = FindLast(tail, ullTailPos, "PK\x05\x06");
     BYTE rec[END_RECORD_BYTES];
-    if (ullEnd == 0 || !stream.ReadAt(ullEnd, rec, sizeof(rec)))
+    if (ullEnd == 0)
     {
         GPTRACE(TRACE_ERROR, L"[%s] ！終端レコードなし\u3000size=%I64u\u3000<%s>", ME, ullSize, pszArchive);
         return ZEXP_ERR_END_RECORD;
     }
+    if (!load(ullEnd, rec, sizeof(rec)))
+        return ZEXP_ERR_END_RECORD;
     dir.ullSize = Le32(rec + 12);
     dir.ullOffset = Le32(rec + 16);
     return ERROR_OK;

@@ -38,6 +38,10 @@ Target MakeTarget()
     t.seeds = ZipSeeds();
     s.baseline = ListTree(s.root, {s.dest, s.archive});
     t.mutator.maxLen = 32768; // expansion output stays a few megabytes at most
+    // Record signatures and counts, so that directories break and end in the middle.
+    for (const char* psz : {"PK\x01\x02", "PK\x03\x04", "PK\x05\x06", "PK\x06\x06", "PK\x06\x07"})
+        t.mutator.dictionary.push_back(Bytes(psz, 4));
+    t.mutator.dictionary.push_back(Bytes("\xFF\xFF", 2));
     MutatorOptions blind = t.mutator;
     t.structured = [blind](Rng& rng, const Bytes& base, const std::vector<Bytes>& corpus) {
         return MutateZip(rng, base, corpus, blind);

@@ -486,6 +486,20 @@ TEST_F(ExpandTest, DirectoryThatEndsBeforeItsEndFailsTheExpansion)
     }
 }
 
+// The library takes an end record cut off by the end of the file, with fields of its own making:
+// no bounds can be trusted, and nothing is expanded.
+TEST_F(ExpandTest, EndRecordCutByTheEndOfTheFileIsRefused)
+{
+    ASSERT_EQ(0, Build({File("one.txt", "1"), File("two.txt", "2")}));
+    std::string bytes = ReadFileBytes(m_zip);
+    bytes.resize(bytes.size() - 2); // without the comment length
+    ASSERT_TRUE(WriteFileBytes(m_zip, bytes));
+    TraceCapture capture;
+    EXPECT_EQ(ZEXP_ERR_END_RECORD, ZLibExpand(m_zip.c_str(), m_dest.c_str()));
+    EXPECT_TRUE(capture.WaitFor(L"[ReadZipCentralDir] ！終端レコード不完全\u3000pos="));
+    EXPECT_FALSE(FileExists(m_dest + L"\\one.txt"));
+}
+
 TEST_F(ExpandTest, LoopsWithoutArchiveOrDestination)
 {
     EXPECT_EQ(-813, Expand(nullptr, m_dest.c_str()));
