@@ -426,6 +426,13 @@ int Expand(unzFile uf, const wchar_t* pszDest, const ZipCentralDir* pDir)
     // 0xFFFF in the count field means "more than fits": walk until the library reports the end.
     bool bWalkToEnd = gi.number_entry >= 0xFFFF;
     int nBound = bWalkToEnd ? 0x7FFFFFFF : static_cast<int>(gi.number_entry);
+    // A count of 0 over a directory that holds records would pass with nothing expanded.
+    if (nBound == 0 && pDir != nullptr && pDir->ullSize != 0)
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] ！中央ディレクトリ破損\u3000i=%d\u3000pos=%I64u dir=%I64u-%I64u", ME, 0,
+                unzGetOffset64(uf), pDir->ullOffset, pDir->End());
+        return ZEXP_ERR_DIRECTORY;
+    }
     for (int i = 0; i < nBound; i++)
     {
         // A record that runs past the directory is read from what follows it: never expanded.
