@@ -187,8 +187,7 @@ BOOL LumoAgentApp::AgentProgress()
     }
     WriteUpdateStatus(3);
     UpdateServerSetting();
-    // A refused or failed restart never turns a completed update into a failure.
-    if (!OsReboot())
-        SetExit(0, 0);
+    // A refused or failed restart never turns a completed update into a failure: it stores nothing.
+    OsReboot();
     return 1;
 }

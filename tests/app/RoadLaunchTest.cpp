@@ -32,6 +32,13 @@ void AgentReportsOnFirstWait(int nExitCode, int nExtInfo)
     };
 }
 
+// The service stand-in starts nothing and names this process as the agent it started: the agent
+// played in process passes the tool's check of who reports.
+std::wstring ExecAsThisProcess()
+{
+    return L"/exec=pid:" + std::to_wstring(GetCurrentProcessId());
+}
+
 // The user's temporary folder of the test: a fresh folder whose path holds a blank.
 class StagingTest : public ::testing::Test
 {
@@ -106,7 +113,7 @@ TEST(ExitString, ZeroCodeHasItsOwnTraceLine)
 TEST(AgentLaunch, ReportTravelsFromAgentToTool)
 {
     ServiceSimProcess sim;
-    ASSERT_TRUE(sim.Start(L"/exec=off"));
+    ASSERT_TRUE(sim.Start(ExecAsThisProcess()));
     struct Case
     {
         int exitCode, extInfo, answer;
@@ -132,7 +139,7 @@ TEST(AgentLaunch, ReportTravelsFromAgentToTool)
         "cmd=11 qual=10 opt=1 req=2768 reply=16 size=16 session=" + std::to_string(session) + " pid=" + pid +
         " pid2=" + pid +
         " const=5 requester=<LumoAgent> cmdline=<C:\\t\\LumoAgent.exe /Agent /n "
-        "/p=\"C:\\t\\p.zip\"> started=0 -> status=37";
+        "/p=\"C:\\t\\p.zip\"> started=" + pid + " -> status=37";
     EXPECT_NE(std::string::npos, sim.Log().find(expected)) << sim.Log();
 }
 
@@ -168,7 +175,7 @@ TEST(AgentLaunch, ServiceFailuresBecomeExitCodeTen)
 TEST(AgentLaunch, GivesUpAfterSixHundredWaitsWithExitCodeTen)
 {
     ServiceSimProcess sim;
-    ASSERT_TRUE(sim.Start(L"/exec=off"));
+    ASSERT_TRUE(sim.Start(ExecAsThisProcess()));
     std::vector<DWORD> waits;
     GpSeam().WaitForObjectFn = [&](HANDLE, DWORD ms) {
         waits.push_back(ms);
@@ -189,7 +196,7 @@ TEST(AgentLaunch, GivesUpAfterSixHundredWaitsWithExitCodeTen)
 TEST(AgentLaunch, CommandLineOfMoreThan779CharactersIsNeverSent)
 {
     ServiceSimProcess sim;
-    ASSERT_TRUE(sim.Start(L"/exec=off"));
+    ASSERT_TRUE(sim.Start(ExecAsThisProcess()));
     std::wstring fits = L"C:\\a.exe /Agent " + std::wstring(779 - 16, L'x');
     ASSERT_EQ(779u, fits.size());
     AgentReportsOnFirstWait(0, 0);
@@ -336,7 +343,7 @@ TEST_F(StagingTest, ConfirmationNamesThePatchAndCanBeDeclined)
 TEST_F(StagingTest, StagingFolderGoesAfterSuccessOnly)
 {
     ServiceSimProcess sim;
-    ASSERT_TRUE(sim.Start(L"/exec=off"));
+    ASSERT_TRUE(sim.Start(ExecAsThisProcess()));
     m_app.m_bConfirm = 0;
     wcscpy(m_app.m_szMode, L"/sp");
     AgentReportsOnFirstWait(7, 18);
@@ -360,7 +367,7 @@ TEST_F(StagingTest, StagingFolderGoesAfterSuccessOnly)
 TEST_F(StagingTest, StagingFolderStillInUseAfterSuccessIsDeletedOnceReleased)
 {
     ServiceSimProcess sim;
-    ASSERT_TRUE(sim.Start(L"/exec=off"));
+    ASSERT_TRUE(sim.Start(ExecAsThisProcess()));
     m_app.m_bConfirm = 0;
     // The agent reports while its copy of the program is still open; it lets go a few pauses later.
     GpFile held;

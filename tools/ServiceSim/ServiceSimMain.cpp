@@ -35,6 +35,7 @@ const wchar_t USAGE[] =
     L"                      logged out; decimal or 0x hex)\n"
     L"  /afterlogout=N      login status from STC_MIR_LOGOUT on (default 1)\n"
     L"  /exec=off           STC_BASECMD_SYSEXEC answers 37 with process id 0 and starts nothing\n"
+    L"  /exec=pid:N         the same, answering process id N (a test that plays the agent itself)\n"
     L"\n"
     L"Failures, per command CMD = sysexec, logout, login, version (or its number):\n"
     L"  /status:CMD=N       reply status N instead of 37\n"
@@ -79,6 +80,7 @@ DWORD g_version[4] = {6, 60, 0, 0};
 std::atomic<DWORD> g_loginStatus{0x80};
 DWORD g_afterLogout = 1;
 bool g_exec = true;
+DWORD g_execPid = 0; // with /exec=pid:N, the process id answered
 bool g_quiet = false;
 std::mutex g_logLock;
 GpFile g_log;
@@ -195,7 +197,7 @@ bool Answer(const std::string& req, std::string& reply)
 
     if (hdr.wCommand == STC_BASECMD_SYSEXEC)
     {
-        DWORD dwPid = 0;
+        DWORD dwPid = g_exec ? 0 : g_execPid;
         if (req.size() != sizeof(SysExecRequest))
         {
             dwStatus = ERROR_INVALID_PARAMETER;
@@ -331,6 +333,11 @@ int wmain(int argc, wchar_t** argv)
             g_loginStatus = wcstoul(v, nullptr, 0);
         else if ((v = ArgPrefixValue(a, L"/afterlogout=")))
             g_afterLogout = wcstoul(v, nullptr, 0);
+        else if ((v = ArgPrefixValue(a, L"/exec=pid:")))
+        {
+            g_exec = false;
+            g_execPid = wcstoul(v, nullptr, 10);
+        }
         else if ((v = ArgPrefixValue(a, L"/exec=")))
             g_exec = _wcsicmp(v, L"off") != 0;
         else if ((v = ArgPrefixValue(a, L"/version=")))
