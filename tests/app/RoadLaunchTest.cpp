@@ -1,5 +1,6 @@
-// Agent launch, result channel and tool-mode staging, in-process against the service stand-in
-// QvServiceSim.exe; the agent's side is played by a second application object.
+// Agent launch, result channel, tool-mode staging and where the outcome is stored, in-process
+// against the service stand-in QvServiceSim.exe; the agent's side is played by a second application
+// object.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -654,4 +655,22 @@ TEST_F(StagingTest, SecondToolWhileTheFirstWaitsRefusesAndLeavesTheFirstAlone)
             n++;
         return n;
     }());
+}
+
+// The outcome is stored only where it is decided: a restart that cannot be started decides
+// nothing (the update is complete), so the stored pair stays what it was.
+TEST(ExitChannel, FailedRestartLeavesTheOutcomeAlone)
+{
+    GpSeam().ExitWindowsFn = [](UINT, DWORD) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    };
+    TraceCapture capture;
+    LumoAgentApp agent;
+    agent.m_bAgent = 1;
+    agent.m_bMsgBox = 0; // "/sn": no question, the restart follows at once
+    EXPECT_FALSE(agent.OsReboot());
+    EXPECT_EQ(0, agent.m_nExitCode);
+    EXPECT_EQ(0, agent.m_nExtInfo);
+    EXPECT_TRUE(capture.WaitFor(L"[LumoAgentApp::OsReboot] ExitWindowsEx()\u3000｛"));
 }
