@@ -202,7 +202,10 @@ int LumoAgentApp::LumoAgentAct(const wchar_t* pszCmdLine)
     // An event made by someone else before this tool could wake it at their will.
     GpKernelHandle event(CreateEventW(nullptr, FALSE, FALSE, RESULT_EVENT_NAME));
     if (event && GetLastError() == ERROR_ALREADY_EXISTS)
+    {
         event.Reset();
+        SetLastError(ERROR_ALREADY_EXISTS);
+    }
     if (!event)
     {
         int nErr = Failure(GetLastError());
@@ -367,7 +370,8 @@ void LumoAgentApp::WriteExitString()
         DWORD dwLeft = msLeft();
         if (dwErr != ERROR_PIPE_BUSY || dwLeft == 0)
             break;
-        WaitNamedPipeW(RESULT_PIPE_NAME, dwLeft < WAIT_STEP_MS ? dwLeft : WAIT_STEP_MS);
+        if (!WaitNamedPipeW(RESULT_PIPE_NAME, dwLeft < WAIT_STEP_MS ? dwLeft : WAIT_STEP_MS))
+            Sleep(50); // a wait that returns at once must not turn the retries into a spin
     }
     if (!pipe)
     {
