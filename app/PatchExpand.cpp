@@ -12,7 +12,7 @@
 #include "common/GpTrace.h"
 #include "common/TmArray.h"
 #include "xml/CPatchXml.h"
-#include "xml/ComPtr.h"
+#include "common/GpComHandles.h"
 #include "xml/PatchDigest.h"
 #include "zip/ZLibExpand.h"
 #include "app/LumoAgentApp.h"

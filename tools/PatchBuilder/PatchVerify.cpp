@@ -9,7 +9,7 @@
 #include "common/GpPath.h"
 #include "common/GpResult.h"
 #include "xml/CPatchXml.h"
-#include "xml/ComPtr.h"
+#include "common/GpComHandles.h"
 #include "xml/PatchDigest.h"
 #include "zip/ZLibExpand.h"
 
