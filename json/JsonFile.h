@@ -59,5 +59,6 @@ private:
     void PutArray(const JsonArrayT* pArr, JsonTextSink& sink);
     void PutValue(const JsonValueT* pValue, JsonTextSink& sink);
     int WriteTemp(const wchar_t* pszTarget, VString& tempPath);
+    int ParseChild(const wchar_t*& p, JsonValueT* pValue);
     int m_nDepth = 0; // objects and arrays open in the running parse
 };
