@@ -84,7 +84,7 @@ BOOL LumoAgentApp::ExpandPatch(VString strPatchCopy, VString strUpdateDir)
     }
 
     GPTRACE(TRACE_TRACE, L"[%s] Patch File Expand Success. Path:[%s]", FN, szInner);
-    GpDeleteTree(strWork);
+    ShDelete(strWork);
     return TRUE;
 }
 

@@ -25,7 +25,7 @@ void DeleteStagingAfterSuccess(const wchar_t* pszFolder)
 {
     for (int nAttempt = 0; nAttempt < 20; nAttempt++)
     {
-        GpDeleteTree(pszFolder);
+        ShDelete(pszFolder);
         if (!Exists(pszFolder))
             return;
         GpSleep(500);
@@ -87,7 +87,7 @@ BOOL LumoAgentApp::UserProgress()
         if (!Exists(szStage))
             break;
         GPTRACE(TRACE_WARNING, L"[%s] Temp Folder Exist[%s]", FN, szStage);
-        GpDeleteTree(szStage);
+        ShDelete(szStage);
         if (n < 3)
             continue;
         // All three were present: the first one again, if its deletion went through.

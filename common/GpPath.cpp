@@ -11,7 +11,6 @@ namespace
 {
 constexpr size_t LONG_LIMIT = 32000;
 constexpr size_t SHORT_LIMIT = 260;
-constexpr int SHELL_ENTRY_CCH = 262;
 
 bool IsLongForm(const wchar_t* psz)
 {
@@ -241,54 +240,6 @@ int MakeSubDir(const wchar_t* pszPath)
         nPos = pNext ? static_cast<size_t>(pNext - buf) : nPos + 1 + wcslen(buf + nPos + 1);
     }
     return ERROR_OK;
-}
-
-wchar_t* MakeStringsBuffer(const TmArray<VString>& list)
-{
-    static const wchar_t* const FN = L"MakeStringsBuffer";
-    int nSel = list.GetSize();
-    if (nSel <= 0)
-    {
-        GPTRACE(TRACE_WARNING, L"[%s] sel.GetSize()=%d.", FN, nSel);
-        return nullptr;
-    }
-    GPTRACE(TRACE_TRACE, L"[%s] begin.\u3000n=%d", FN, nSel);
-
-    // 262 characters per entry, or more for a longer entry: no entry can run past the block.
-    size_t cch = 1;
-    for (int i = 0; i < nSel; i++)
-    {
-        size_t n = static_cast<size_t>(list[i].GetLength()) + 1;
-        cch += n > SHELL_ENTRY_CCH ? n : SHELL_ENTRY_CCH;
-    }
-    wchar_t* pBuf =
-        static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, cch * sizeof(wchar_t) + 8));
-    if (pBuf == nullptr)
-    {
-        DWORD dwErr = GetLastError();
-        GPTRACE(TRACE_FATAL, L"[%s] ！TAlloc(%u) nSel=%u.\u3000｛%s｝", FN, static_cast<unsigned>(cch),
-                static_cast<unsigned>(nSel), GpErrText(static_cast<int>(dwErr)));
-        SetLastError(dwErr);
-        return nullptr;
-    }
-    wchar_t* p = pBuf;
-    for (int i = 0; i < nSel; i++)
-    {
-        int n = list[i].GetLength();
-        if (n == 0)
-        {
-            // An empty entry would read as the end of the list.
-            if (GetLastError() != 0)
-            {
-                GPTRACE(TRACE_WARNING, L"[%s] ！wsprintf(%s) len=%d.\u3000｛%s｝", FN, list[i].c_str(), n + 1,
-                        GpErrText(-1));
-            }
-            break;
-        }
-        memcpy(p, list[i].c_str(), static_cast<size_t>(n) * sizeof(wchar_t));
-        p += n + 1; // the zero fill gives each NUL and the final one
-    }
-    return pBuf;
 }
 
 void CopyFileSecurity(const wchar_t* pszFrom, const wchar_t* pszTo)
