@@ -12,12 +12,7 @@
 #include "common/GpResult.h"
 #include "common/GpSeams.h"
 #include "common/GpTrace.h"
-#include "common/TmArray.h"
 #include "common/VString.h"
-
-namespace
-{
-} // namespace
 
 BOOL LumoAgentApp::GetInstallDir(wchar_t* pszOut)
 {

@@ -10,7 +10,6 @@
 #include "common/GpPath.h"
 #include "common/GpResult.h"
 #include "common/GpTrace.h"
-#include "common/TmArray.h"
 #include "xml/CPatchXml.h"
 #include "common/GpComHandles.h"
 #include "xml/PatchDigest.h"

@@ -9,7 +9,6 @@
 #include "common/GpPath.h"
 #include "common/GpSeams.h"
 #include "common/GpTrace.h"
-#include "common/TmArray.h"
 
 namespace
 {
