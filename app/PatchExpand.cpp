@@ -10,9 +10,8 @@
 #include "common/GpPath.h"
 #include "common/GpResult.h"
 #include "common/GpTrace.h"
-#include "common/TmArray.h"
 #include "xml/CPatchXml.h"
-#include "xml/ComPtr.h"
+#include "common/GpComHandles.h"
 #include "xml/PatchDigest.h"
 #include "zip/ZLibExpand.h"
 #include "app/LumoAgentApp.h"
@@ -84,7 +83,7 @@ BOOL LumoAgentApp::ExpandPatch(VString strPatchCopy, VString strUpdateDir)
     }
 
     GPTRACE(TRACE_TRACE, L"[%s] Patch File Expand Success. Path:[%s]", FN, szInner);
-    GpDeleteTree(strWork);
+    ShDelete(strWork);
     return TRUE;
 }
 

@@ -11,7 +11,6 @@
 #include "common/GpPath.h"
 #include "common/GpSeams.h"
 #include "common/GpTrace.h"
-#include "common/TmArray.h"
 
 namespace
 {
@@ -62,7 +61,7 @@ void DeleteStagingAfterSuccess(const wchar_t* pszFolder)
 {
     for (int nAttempt = 0; nAttempt < 20; nAttempt++)
     {
-        GpDeleteTree(pszFolder);
+        ShDelete(pszFolder);
         if (!Exists(pszFolder))
             return;
         GpSleep(500);
@@ -131,7 +130,7 @@ BOOL LumoAgentApp::UserProgress()
         else
         {
             GPTRACE(TRACE_WARNING, L"[%s] Temp Folder Exist[%s]", FN, szStage);
-            GpDeleteTree(szStage);
+            ShDelete(szStage);
         }
         if (n < 3)
             continue;

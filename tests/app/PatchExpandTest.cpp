@@ -12,7 +12,7 @@
 #include "tools/PatchBuilder/BuilderText.h"
 #include "tools/PatchBuilder/PatchBuild.h"
 #include "tools/PatchBuilder/ZipWriter.h"
-#include "xml/ComPtr.h"
+#include "common/GpComHandles.h"
 
 using namespace lumotest;
 

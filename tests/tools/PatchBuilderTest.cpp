@@ -9,7 +9,7 @@
 #include "common/GpResult.h"
 #include "tests/support/TestUtil.h"
 #include "xml/CPatchXml.h"
-#include "xml/ComPtr.h"
+#include "common/GpComHandles.h"
 #include "zip/ZLibExpand.h"
 #include "zip/GpUnzFile.h"
 #include "zip/ZLibFileFunc.h"

@@ -9,7 +9,7 @@
 #include "common/GpPath.h"
 #include "common/GpResult.h"
 #include "xml/CPatchXml.h"
-#include "xml/ComPtr.h"
+#include "common/GpComHandles.h"
 #include "xml/PatchDigest.h"
 #include "zip/ZLibExpand.h"
 
@@ -23,7 +23,7 @@ struct ScratchDir
         if (path.empty())
             return;
         if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
-            GpDeleteTree(path.substr(0, path.size() - 1).c_str());
+            ShDelete(path.substr(0, path.size() - 1).c_str());
     }
 };
 
