@@ -141,12 +141,12 @@ TEST(Trace, ErrorTexts)
 
 TEST(Trace, PipeNameControlRefusesOverlongNames)
 {
-    std::wstring before = g_gpTraceProcess.szPipePath;
+    std::wstring before = GpTraceProcessInfo().szPipePath;
     GpTraceControl(-9, 0, std::wstring(33, L'n').c_str());
     GpTraceControl(-9, 0, L"");
-    EXPECT_EQ(before, g_gpTraceProcess.szPipePath);
+    EXPECT_EQ(before, GpTraceProcessInfo().szPipePath);
     GpTraceControl(-7, 0, L"server");
-    EXPECT_EQ(L"\\\\server\\pipe\\" + TestPipeName(), std::wstring(g_gpTraceProcess.szPipePath));
+    EXPECT_EQ(L"\\\\server\\pipe\\" + TestPipeName(), std::wstring(GpTraceProcessInfo().szPipePath));
     GpTraceControl(-7, 0, L".");
 }
 
