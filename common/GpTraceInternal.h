@@ -37,7 +37,6 @@ extern GpTraceClock g_gpTraceClock;
 // where a system-rights process traces to.
 GpTraceSettings& GpTraceActiveSettings();
 GpTraceClock& GpTraceActiveClock();
-bool GpTraceSettingsArePrivate();
 
 struct GpTraceRecord
 {

@@ -5,20 +5,17 @@
 
 #include "common/GpFormat.h"
 
-#define GP_TRACE_INITIAL_SETTINGS                                                                            \
-    {                                                                                                        \
-        50, 100, 10, L".", L"QVS-Debug", ""                                                                  \
-    }
-#define GP_TRACE_INITIAL_CLOCK                                                                               \
-    {                                                                                                        \
-        0, -1, 0, 0                                                                                          \
-    }
+namespace
+{
+constexpr GpTraceSettings INITIAL_SETTINGS = {50, 100, 10, L".", L"QVS-Debug", ""};
+constexpr GpTraceClock INITIAL_CLOCK = {0, -1, 0, 0};
+} // namespace
 
 // Both blocks live in sections marked shared: every process mapped from this executable file
 // sees the same bytes, and no other executable does. They must be initialised (not in .bss).
-__attribute__((section(".gp_debu"), shared)) GpTraceSettings g_gpTraceSettings = GP_TRACE_INITIAL_SETTINGS;
+__attribute__((section(".gp_debu"), shared)) GpTraceSettings g_gpTraceSettings = INITIAL_SETTINGS;
 
-__attribute__((section(".gp_aid_"), shared)) GpTraceClock g_gpTraceClock = GP_TRACE_INITIAL_CLOCK;
+__attribute__((section(".gp_aid_"), shared)) GpTraceClock g_gpTraceClock = INITIAL_CLOCK;
 
 namespace
 {
@@ -30,8 +27,8 @@ struct TraceState
     GpTraceSettings* pSettings = nullptr;
     GpTraceClock* pClock = nullptr;
     // Agent mode works on these: whoever else maps the executable can write the shared sections.
-    GpTraceSettings privateSettings = GP_TRACE_INITIAL_SETTINGS;
-    GpTraceClock privateClock = GP_TRACE_INITIAL_CLOCK;
+    GpTraceSettings privateSettings = INITIAL_SETTINGS;
+    GpTraceClock privateClock = INITIAL_CLOCK;
     GpTraceProcess process = {};
     volatile LONG nPipeGeneration = 0; // counts debug pipe path changes
     volatile LONG nPipeGivenUp = -1;   // generation of the path the process stopped sending to
@@ -78,11 +75,6 @@ GpTraceSettings& GpTraceActiveSettings()
 GpTraceClock& GpTraceActiveClock()
 {
     return *State().pClock;
-}
-
-bool GpTraceSettingsArePrivate()
-{
-    return State().pSettings == &s_state.privateSettings;
 }
 
 GpTraceProcess& GpTraceProcessInfo()
