@@ -79,6 +79,7 @@ using GpTracePipeOpenFn = HANDLE (*)(const wchar_t* pszPath, DWORD dwAccess, DWO
 void GpTraceSetPipeOpener(GpTracePipeOpenFn pfnOpen); // null: CreateFileW
 // How long one transaction may wait for the listener's reply.
 constexpr DWORD GP_TRACE_REPLY_WAIT_MS = 1000;
+
 void GpTraceWriteFile(const GpTraceRecord& rec);
 
 // Log file management for the control calls.
