@@ -11,14 +11,17 @@ struct PatchBuildOptions
     std::wstring version;
     std::wstring rangeBegin;
     std::wstring rangeEnd;
-    bool bZexl = false; // give every entry the UTF-16 path record
+    std::wstring installDir; // InstallLocation to check the paths against (optional)
+    bool bZexl = false;      // give every entry the UTF-16 path record
     bool bDigestSet = false;
     std::wstring digestText;
     bool bSizeSet = false;
     std::wstring sizeText;
 };
 
-// Builds the patch; on success outPatch names it. Messages go to the console.
+// Builds the patch with the agent's own rules and verifies the result as `verify` does; a patch
+// the verifier refuses is not left behind. Test patches (digest or size text given) are not
+// verified. On success outPatch names it. Messages go to the console.
 bool BuildPatch(const PatchBuildOptions& options, std::wstring& outPatch);
 
 // The configuration text for the given values (UTF-8).
