@@ -82,7 +82,20 @@ int RunBuild(int argc, wchar_t** argv)
         return Usage(true);
     }
     std::wstring patch;
-    return BuildPatch(options, patch) ? 0 : 1;
+    if (!BuildPatch(options, patch))
+        return 1;
+    // What the verifier would refuse does not leave the builder either; test patches with their
+    // own digest or size text are meant to fail it.
+    if (options.bDigestSet || options.bSizeSet)
+    {
+        BuilderPrint(false, L"  test patch: /digest= or /size= given, not verified\n");
+        return 0;
+    }
+    if (VerifyPatch(patch, options.installDir))
+        return 0;
+    DeleteFileW(patch.c_str());
+    BuilderPrint(true, L"QvPatchBuilder: the built patch fails verification; it was removed\n");
+    return 1;
 }
 } // namespace
 

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "tools/PatchBuilder/BuilderText.h"
-#include "tools/PatchBuilder/PatchVerify.h"
 #include "tools/PatchBuilder/ZexlRecord.h"
 #include "tools/PatchBuilder/ZipWriter.h"
 #include "common/CHashUtil.h"
@@ -249,15 +248,6 @@ bool BuildPatch(const PatchBuildOptions& options, std::wstring& outPatch)
     BuilderPrint(false, L"built " + patchPath + L"\n  product " + options.pid + L", version " +
                             options.version + L", range " + options.rangeBegin + L" - " + options.rangeEnd +
                             L"\n  inner archive " + sizeText + L" bytes, SHA-1 " + digestText + L"\n");
-    if (options.bDigestSet || options.bSizeSet)
-    {
-        BuilderPrint(false, L"  test patch: /digest= or /size= given, not verified\n");
-    }
-    else if (!VerifyPatch(patchPath, options.installDir))
-    {
-        DeleteFileW(patchPath.c_str());
-        return Report(L"the built patch fails verification; it was removed");
-    }
     outPatch = patchPath;
     return true;
 }

@@ -11,7 +11,7 @@ struct PatchBuildOptions
     std::wstring version;
     std::wstring rangeBegin;
     std::wstring rangeEnd;
-    std::wstring installDir; // InstallLocation to check the paths against (optional)
+    std::wstring installDir; // InstallLocation the program's verification checks paths against
     bool bZexl = false;      // give every entry the UTF-16 path record
     bool bDigestSet = false;
     std::wstring digestText;
@@ -19,9 +19,8 @@ struct PatchBuildOptions
     std::wstring sizeText;
 };
 
-// Builds the patch with the agent's own rules and verifies the result as `verify` does; a patch
-// the verifier refuses is not left behind. Test patches (digest or size text given) are not
-// verified. On success outPatch names it. Messages go to the console.
+// Builds the patch, refusing what the agent's own rules refuse (product id and version, entry
+// names). On success outPatch names it. Messages go to the console.
 bool BuildPatch(const PatchBuildOptions& options, std::wstring& outPatch);
 
 // The configuration text for the given values (UTF-8).

@@ -257,8 +257,9 @@ bool VerifyPatch(const std::wstring& patchPath, const std::wstring& installDir)
         return Verdict(false, L"the patch archive cannot be expanded (" + std::to_wstring(rc) +
                                   L"), the agent ends with 8/" + std::to_wstring(rc));
 
+    // A caller's thread may already be in the other apartment model; the reader works in either.
     GpComApartment com;
-    if (!com.Entered())
+    if (!com.Entered() && com.Result() != RPC_E_CHANGED_MODE)
         return Verdict(false, L"COM cannot be initialised");
     PatchProductInfo product;
     PatchFileInfo file;
