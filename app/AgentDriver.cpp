@@ -12,12 +12,7 @@
 #include "common/GpResult.h"
 #include "common/GpSeams.h"
 #include "common/GpTrace.h"
-#include "common/TmArray.h"
 #include "common/VString.h"
-
-namespace
-{
-} // namespace
 
 BOOL LumoAgentApp::GetInstallDir(wchar_t* pszOut)
 {
@@ -106,7 +101,7 @@ BOOL LumoAgentApp::AgentProgress()
         // A leftover old-patch link goes first, as a link: a move onto it must not land in what it
         // points to.
         if (GpIsLink(GetFileAttributesW(strOld)))
-            GpDeleteTree(strOld);
+            ShDelete(strOld);
         // An update folder that is a link is never moved: moving it can move what it points to
         // (Wine does), which the deletion would then empty. It is deleted in place, as a link.
         bool bMoved = false;
@@ -125,17 +120,14 @@ BOOL LumoAgentApp::AgentProgress()
         }
         if (bMoved)
         {
-            GpDeleteTree(strOld);
+            ShDelete(strOld);
         }
         else
         {
-            int rc = GpDeleteTree(strUpdate);
+            int rc = ShDelete(strUpdate);
             if (rc != ERROR_OK)
             {
-                // The shell's own code stands in when it left no Windows error behind.
-                DWORD dwErr = GetLastError();
-                if (dwErr == 0)
-                    dwErr = static_cast<DWORD>(-rc);
+                DWORD dwErr = static_cast<DWORD>(rc);
                 GPTRACE(TRACE_WARNING, L"[%s] ！ShDelete(%s)\u3000err｛%s｝", FN, strUpdate.c_str(),
                         GpErrText(static_cast<int>(dwErr)));
                 SetExit(10, static_cast<int>(dwErr));
@@ -149,7 +141,7 @@ BOOL LumoAgentApp::AgentProgress()
     if (GetFileAttributesW(strOld) != INVALID_FILE_ATTRIBUTES)
     {
         GPTRACE(TRACE_WARNING, L"[%s] Lumo Old Patch Folder Exist[%s]", FN, strOld.c_str());
-        GpDeleteTree(strOld);
+        ShDelete(strOld);
     }
 
     if (!CreateDirectoryW(strUpdate, nullptr))
@@ -187,8 +179,7 @@ BOOL LumoAgentApp::AgentProgress()
     }
     WriteUpdateStatus(3);
     UpdateServerSetting();
-    // A refused or failed restart never turns a completed update into a failure.
-    if (!OsReboot())
-        SetExit(0, 0);
+    // A refused or failed restart never turns a completed update into a failure: it stores nothing.
+    OsReboot();
     return 1;
 }

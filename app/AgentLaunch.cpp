@@ -20,13 +20,146 @@ constexpr DWORD REPORT_READ_CB = 512;
 constexpr int REPORT_CCH = REPORT_READ_CB / sizeof(wchar_t);
 constexpr DWORD WAIT_STEP_MS = 1000;
 constexpr int WAIT_STEPS = 600; // ten minutes for the whole update
+// The agent has written its report before it sets the event: the read only collects it.
+constexpr DWORD REPORT_READ_MS = 10000;
+// The agent's whole report, open and write, never holds its end longer than this.
+constexpr DWORD REPORT_WRITE_MS = 10000;
 const wchar_t REQUESTER[] = L"LumoAgent";
+// Whoever serves the pipe may learn who the agent is, never act as the agent.
+constexpr DWORD PIPE_CLIENT_FLAGS = FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
 
 // A failure is never answered as 0, which means success to the caller.
 int Failure(DWORD dwErr)
 {
     return dwErr != 0 ? static_cast<int>(dwErr) : ERROR_GEN_FAILURE;
 }
+
+// One overlapped operation on a pipe with a bound: a peer that neither reads nor writes is given
+// up on, and the operation is cancelled before its buffer goes away.
+class BoundedIo
+{
+public:
+    explicit BoundedIo(HANDLE hPipe) : m_hPipe(hPipe), m_event(CreateEventW(nullptr, TRUE, FALSE, nullptr))
+    {
+        m_ov.hEvent = m_event.Get();
+    }
+    ~BoundedIo() { Cancel(); }
+    BoundedIo(const BoundedIo&) = delete;
+    BoundedIo& operator=(const BoundedIo&) = delete;
+
+    // Starts the operation with pfnStart(OVERLAPPED*) and waits up to dwMs for it: ERROR_SUCCESS
+    // with the byte count, ERROR_TIMEOUT (the operation is cancelled), or the operation's error.
+    template <typename Start> DWORD Run(Start pfnStart, DWORD dwMs, DWORD& cb)
+    {
+        cb = 0;
+        if (!m_event)
+            return Failure(GetLastError());
+        if (!pfnStart(&m_ov))
+        {
+            DWORD dwErr = GetLastError();
+            if (dwErr != ERROR_IO_PENDING)
+                return Failure(dwErr);
+            m_bPending = true;
+            if (WaitForSingleObject(m_event.Get(), dwMs) != WAIT_OBJECT_0)
+            {
+                Cancel();
+                return ERROR_TIMEOUT;
+            }
+            m_bPending = false;
+        }
+        return GetOverlappedResult(m_hPipe, &m_ov, &cb, FALSE) ? ERROR_SUCCESS : Failure(GetLastError());
+    }
+
+private:
+    void Cancel()
+    {
+        if (!m_bPending)
+            return;
+        CancelIoEx(m_hPipe, &m_ov);
+        DWORD cb;
+        GetOverlappedResult(m_hPipe, &m_ov, &cb, TRUE);
+        m_bPending = false;
+    }
+
+    HANDLE m_hPipe;
+    GpKernelHandle m_event;
+    OVERLAPPED m_ov = {};
+    bool m_bPending = false;
+};
+
+// The tool's instance of the result pipe waits for a client in the background; a client that is
+// not the agent the service started is turned away, so that the agent can connect.
+class ClientGate
+{
+public:
+    explicit ClientGate(HANDLE hPipe) : m_hPipe(hPipe), m_event(CreateEventW(nullptr, TRUE, FALSE, nullptr))
+    {
+        Listen();
+    }
+    ~ClientGate() { StopListening(); }
+    ClientGate(const ClientGate&) = delete;
+    ClientGate& operator=(const ClientGate&) = delete;
+
+    // The process the service started for this tool.
+    void SetAgent(DWORD dwPid) { m_dwAgentPid = dwPid; }
+
+    // True when the agent is connected. A client with another process id is disconnected (and
+    // bTurnedAway set); the instance then listens again.
+    bool AgentConnected(bool& bTurnedAway)
+    {
+        static const wchar_t* const FN = L"LumoAgentApp::LumoAgentAct";
+        if (m_bPending && WaitForSingleObject(m_event.Get(), 0) == WAIT_OBJECT_0)
+        {
+            DWORD cb;
+            m_bPending = false;
+            m_bConnected = GetOverlappedResult(m_hPipe, &m_ov, &cb, FALSE) != FALSE;
+        }
+        if (!m_bConnected)
+            return false;
+        ULONG ulPid = 0;
+        if (GetNamedPipeClientProcessId(m_hPipe, &ulPid) && ulPid == m_dwAgentPid && ulPid != 0)
+            return true;
+        GPTRACE(TRACE_ERROR, L"[%s] ！接続元は起動した LumoAgent ではありません\u3000pid=%u agent=%u", FN,
+                static_cast<unsigned>(ulPid), static_cast<unsigned>(m_dwAgentPid));
+        DisconnectNamedPipe(m_hPipe);
+        bTurnedAway = true;
+        Listen();
+        return false;
+    }
+
+private:
+    void Listen()
+    {
+        m_bConnected = false;
+        if (!m_event)
+            return;
+        ResetEvent(m_event.Get());
+        m_ov = {};
+        m_ov.hEvent = m_event.Get();
+        if (ConnectNamedPipe(m_hPipe, &m_ov))
+            m_bConnected = true;
+        else if (GetLastError() == ERROR_IO_PENDING)
+            m_bPending = true;
+        else // connected before the call, or connected and gone again: either way it is checked
+            m_bConnected = GetLastError() == ERROR_PIPE_CONNECTED || GetLastError() == ERROR_NO_DATA;
+    }
+    void StopListening()
+    {
+        if (!m_bPending)
+            return;
+        CancelIoEx(m_hPipe, &m_ov);
+        DWORD cb;
+        GetOverlappedResult(m_hPipe, &m_ov, &cb, TRUE);
+        m_bPending = false;
+    }
+
+    HANDLE m_hPipe;
+    DWORD m_dwAgentPid = 0;
+    GpKernelHandle m_event;
+    OVERLAPPED m_ov = {};
+    bool m_bPending = false;
+    bool m_bConnected = false;
+};
 } // namespace
 
 int LumoAgentApp::LumoAgentAct(const wchar_t* pszCmdLine)
@@ -43,8 +176,22 @@ int LumoAgentApp::LumoAgentAct(const wchar_t* pszCmdLine)
         return nErr;
     }
 
-    GpFile pipe(CreateNamedPipeW(RESULT_PIPE_NAME, PIPE_ACCESS_DUPLEX, 0, 2, RESULT_PIPE_BUFFER,
-                                 RESULT_PIPE_BUFFER, NMPWAIT_WAIT_FOREVER, nullptr));
+    // The channel is this tool's alone: an instance that already exists belongs to another tool or
+    // to a process waiting for the agent's report. The probe tells where the first-instance flag
+    // is not honoured; one instance leaves no room for a second server after this one.
+    GpFile pipe;
+    if (WaitNamedPipeW(RESULT_PIPE_NAME, 1) || GetLastError() != ERROR_FILE_NOT_FOUND)
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] ！パイプは既に存在します\u3000<%s>", FN, RESULT_PIPE_NAME);
+        SetLastError(ERROR_ACCESS_DENIED); // what the first-instance flag answers
+    }
+    else
+    {
+        pipe.Reset(CreateNamedPipeW(RESULT_PIPE_NAME,
+                                    PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED,
+                                    PIPE_REJECT_REMOTE_CLIENTS, 1, RESULT_PIPE_BUFFER, RESULT_PIPE_BUFFER,
+                                    NMPWAIT_WAIT_FOREVER, nullptr));
+    }
     if (!pipe)
     {
         int nErr = Failure(GetLastError());
@@ -52,7 +199,13 @@ int LumoAgentApp::LumoAgentAct(const wchar_t* pszCmdLine)
         SetExit(10, nErr);
         return nErr;
     }
+    // An event made by someone else before this tool could wake it at their will.
     GpKernelHandle event(CreateEventW(nullptr, FALSE, FALSE, RESULT_EVENT_NAME));
+    if (event && GetLastError() == ERROR_ALREADY_EXISTS)
+    {
+        event.Reset();
+        SetLastError(ERROR_ALREADY_EXISTS);
+    }
     if (!event)
     {
         int nErr = Failure(GetLastError());
@@ -60,6 +213,8 @@ int LumoAgentApp::LumoAgentAct(const wchar_t* pszCmdLine)
         SetExit(10, nErr);
         return nErr;
     }
+    // Listening before the agent exists: an agent that reports at once still finds the instance.
+    ClientGate gate(pipe.Get());
     DWORD dwPid = GetCurrentProcessId();
     DWORD dwSession = 0;
     if (!ProcessIdToSessionId(dwPid, &dwSession))
@@ -91,15 +246,15 @@ int LumoAgentApp::LumoAgentAct(const wchar_t* pszCmdLine)
     }
     GPTRACE(TRACE_DEBUG, L"[%s] SysExec 成功: pid=%u.", FN, reply.dwProcessId);
 
+    // Only the process the service started may report; the wait stays ten minutes however
+    // often another client connects or the event is set.
+    gate.SetAgent(reply.dwProcessId);
+    bool bAgent = false;
     bool bSignalled = false;
     for (int i = 0; i < WAIT_STEPS && !bSignalled; i++)
     {
         DWORD dw = GpWaitForObject(event.Get(), WAIT_STEP_MS);
-        if (dw == WAIT_OBJECT_0)
-        {
-            bSignalled = true;
-        }
-        else if (dw != WAIT_TIMEOUT)
+        if (dw != WAIT_OBJECT_0 && dw != WAIT_TIMEOUT)
         {
             int nErr = Failure(GetLastError());
             GPTRACE(TRACE_ERROR, L"[%s] ！WaitForSingleObject dw[%x] LumoAgent の終了コード取得失敗 err[%s]",
@@ -107,6 +262,10 @@ int LumoAgentApp::LumoAgentAct(const wchar_t* pszCmdLine)
             SetExit(10, nErr);
             return nErr;
         }
+        bool bTurnedAway = false;
+        bAgent = gate.AgentConnected(bTurnedAway);
+        // A wake-up that came with a stranger's connection was the stranger's.
+        bSignalled = dw == WAIT_OBJECT_0 && !bTurnedAway;
     }
     if (!bSignalled)
     {
@@ -121,9 +280,18 @@ int LumoAgentApp::LumoAgentAct(const wchar_t* pszCmdLine)
     // One character more than the read can fill: the text is always terminated.
     wchar_t szText[REPORT_CCH + 1] = {};
     DWORD cbRead = 0;
-    if (!ReadFile(pipe.Get(), szText, REPORT_READ_CB, &cbRead, nullptr))
+    // The event without the agent on the pipe: the agent found no channel.
+    DWORD dwRead = ERROR_PIPE_NOT_CONNECTED;
+    if (bAgent)
     {
-        int nErr = Failure(GetLastError());
+        BoundedIo read(pipe.Get());
+        dwRead = read.Run(
+            [&](OVERLAPPED* pOv) { return ReadFile(pipe.Get(), szText, REPORT_READ_CB, nullptr, pOv); },
+            REPORT_READ_MS, cbRead);
+    }
+    if (dwRead != ERROR_SUCCESS)
+    {
+        int nErr = Failure(dwRead);
         GPTRACE(TRACE_ERROR, L"[%s] ！ReadFile err LumoAgent の終了コード取得失敗[%s]", FN, GpErrText(nErr));
         SetExit(10, nErr);
         return nErr;
@@ -183,11 +351,31 @@ int LumoAgentApp::ParseExitString(const wchar_t* pszText, DWORD cbText)
 void LumoAgentApp::WriteExitString()
 {
     static const wchar_t* const FN = L"LumoAgentApp::ExitInstance";
-    GpFile pipe(
-        CreateFileW(RESULT_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    // Whatever the peer does, the agent goes on to set the event and end: the open and the write
+    // share one bound.
+    ULONGLONG ullDeadline = GetTickCount64() + REPORT_WRITE_MS;
+    auto msLeft = [ullDeadline]() {
+        ULONGLONG ullNow = GetTickCount64();
+        return ullNow < ullDeadline ? static_cast<DWORD>(ullDeadline - ullNow) : 0;
+    };
+    GpFile pipe;
+    DWORD dwErr = ERROR_SUCCESS;
+    for (;;)
+    {
+        pipe.Reset(GpOpenPipeClient(RESULT_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, PIPE_CLIENT_FLAGS));
+        if (pipe)
+            break;
+        dwErr = GetLastError();
+        // The tool turns away a client that is not its agent; its instance then comes free.
+        DWORD dwLeft = msLeft();
+        if (dwErr != ERROR_PIPE_BUSY || dwLeft == 0)
+            break;
+        if (!WaitNamedPipeW(RESULT_PIPE_NAME, dwLeft < WAIT_STEP_MS ? dwLeft : WAIT_STEP_MS))
+            Sleep(50); // a wait that returns at once must not turn the retries into a spin
+    }
     if (!pipe)
     {
-        GPTRACE(TRACE_ERROR, L"[%s] pipe open error[%s]", FN, GpErrText(-1));
+        GPTRACE(TRACE_ERROR, L"[%s] pipe open error[%s]", FN, GpErrText(Failure(dwErr)));
     }
     else
     {
@@ -198,7 +386,17 @@ void LumoAgentApp::WriteExitString()
             GpFormatN(szExit, L"FAILED /ExitCode=%d /ExtInfo=%d", m_nExitCode, m_nExtInfo);
         GPTRACE(TRACE_DEBUG, L"[%s] Exit String[%s]", FN, szExit);
         DWORD cb = 0;
-        WriteFile(pipe.Get(), szExit, static_cast<DWORD>(wcslen(szExit) * sizeof(wchar_t)), &cb, nullptr);
+        DWORD cbExit = static_cast<DWORD>(wcslen(szExit) * sizeof(wchar_t));
+        DWORD dwWrite;
+        {
+            BoundedIo write(pipe.Get());
+            dwWrite = write.Run(
+                [&](OVERLAPPED* pOv) { return WriteFile(pipe.Get(), szExit, cbExit, nullptr, pOv); },
+                msLeft(), cb);
+        }
+        if (dwWrite != ERROR_SUCCESS)
+            GPTRACE(TRACE_ERROR, L"[%s] ！WriteFile Exit String\u3000｛%s｝", FN,
+                    GpErrText(static_cast<int>(dwWrite)));
         // The agent's end is closed before the event wakes the tool.
         pipe.Reset();
     }

@@ -1,4 +1,5 @@
 // Agent step: before the installer runs, the client's pending logs are to have been sent.
+#include <memory>
 #include <new>
 
 #include "common/GpResult.h"
@@ -19,16 +20,15 @@ BOOL LumoAgentApp::LogCheck()
     if (!m_bCheckLog)
         return 1;
 
-    UnsentLogChecker* pChecker = new (std::nothrow) UnsentLogChecker;
-    if (pChecker == nullptr)
+    std::unique_ptr<UnsentLogChecker> checker(new (std::nothrow) UnsentLogChecker);
+    if (!checker)
     {
         GPTRACE(TRACE_FATAL, L"[%s] \"new\" に失敗", FN);
         SetExit(10, 8);
         return 0;
     }
-    if (!pChecker->StartCheckThread())
+    if (!checker->StartCheckThread())
     {
-        delete pChecker;
         SetExit(10, 8);
         return 0;
     }
@@ -37,13 +37,13 @@ BOOL LumoAgentApp::LogCheck()
     for (int i = 0; i < LOGCHECK_POLL_LIMIT; i++)
     {
         GpSleep(LOGCHECK_POLL_MS);
-        if (pChecker->IsComplete(&dwResult))
+        if (checker->IsComplete(&dwResult))
             break;
     }
     // After three hours the worker may still be counting: it is stopped and waited for before
     // the checker it reads goes away.
-    pChecker->StopAndWait();
-    delete pChecker;
+    checker->StopAndWait();
+    checker.reset();
 
     if (dwResult == static_cast<DWORD>(ERROR_OK))
         return 1;

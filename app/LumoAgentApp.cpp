@@ -21,8 +21,7 @@ bool LumoAgentApp::HasSwitch(const wchar_t* pszSwitch) const
 BOOL LumoAgentApp::InitInstance()
 {
     static const wchar_t* const FN = L"LumoAgentApp::InitInstance";
-    INITCOMMONCONTROLSEX icc = {8, ICC_WIN95_CLASSES};
-    InitCommonControlsEx(&icc);
+    InitCommonControlsFromSystem(ICC_WIN95_CLASSES);
     CWinAppEx::InitInstance();
 
     SetRunMode();

@@ -49,7 +49,8 @@ public:
     // Tool road: confirmation, staging, and the agent started through the service.
     BOOL UserProgress();
     BOOL IsUpdateConfirm();
-    // 0 when the agent reported success; otherwise the outcome pair is stored.
+    // 0 when the agent reported success; otherwise the outcome pair is stored, and the nonzero
+    // answer only says that the road stops (the exit takes the stored pair, never the answer).
     int LumoAgentAct(const wchar_t* pszCmdLine);
     // The agent's exit string as the tool read it (terminated; cbText bytes were read): 0 for
     // success, else as LumoAgentAct.
@@ -77,7 +78,8 @@ public:
     int m_nExtInfo = 0;
 
 protected:
-    // Stores a failure; the later of two stores wins.
+    // The one channel of the outcome: called by the step that decides it (a failing step, the
+    // tool's reading of its agent's report, a completed road); ExitInstance reads it.
     void SetExit(int nExitCode, int nExtInfo)
     {
         m_nExitCode = nExitCode;

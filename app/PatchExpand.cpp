@@ -10,9 +10,9 @@
 #include "common/GpPath.h"
 #include "common/GpResult.h"
 #include "common/GpTrace.h"
-#include "common/TmArray.h"
 #include "xml/CPatchXml.h"
-#include "xml/ComPtr.h"
+#include "common/GpComHandles.h"
+#include "xml/PatchConfigCheck.h"
 #include "xml/PatchDigest.h"
 #include "zip/ZLibExpand.h"
 #include "app/LumoAgentApp.h"
@@ -21,21 +21,6 @@ namespace
 {
 constexpr int HASH_MISMATCH = 14028; // ERROR_SXS_FILE_HASH_MISMATCH
 const wchar_t INNER_ARCHIVE[] = L"x86\\common\\x86_common.zip";
-
-// Pid becomes a section and Version a value of the client's status file: a line break, a bracket
-// or "=" there would add sections or keys of the patch's choosing. Gives the position of the first
-// such character, or -1.
-int FirstUnsafeIniChar(const wchar_t* psz)
-{
-    for (int i = 0; psz[i] != L'\0'; i++)
-    {
-        wchar_t c = psz[i];
-        if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0) || c == 0x2028 || c == 0x2029 || c == L'[' ||
-            c == L']' || c == L'=')
-            return i;
-    }
-    return -1;
-}
 } // namespace
 
 BOOL LumoAgentApp::ExpandPatch(VString strPatchCopy, VString strUpdateDir)
@@ -93,7 +78,7 @@ BOOL LumoAgentApp::ExpandPatch(VString strPatchCopy, VString strUpdateDir)
     }
 
     GPTRACE(TRACE_TRACE, L"[%s] Patch File Expand Success. Path:[%s]", FN, szInner);
-    GpDeleteTree(strWork);
+    ShDelete(strWork);
     return TRUE;
 }
 
@@ -136,7 +121,7 @@ BOOL LumoAgentApp::GetPatchInfo(const wchar_t* pszWorkDir, PatchFileInfo& info)
         return FALSE;
     }
     // The text itself stays out of the trace: it could forge lines there as well.
-    int nAt = FirstUnsafeIniChar(product.Pid.c_str());
+    int nAt = PatchIniTextUnsafeAt(product.Pid.c_str());
     if (nAt >= 0)
     {
         GPTRACE(TRACE_ERROR, L"[%s] ！config err. product id holds U+%04X at %d.", FN,
@@ -144,7 +129,7 @@ BOOL LumoAgentApp::GetPatchInfo(const wchar_t* pszWorkDir, PatchFileInfo& info)
         SetExit(8, ERROR_FILE_INVALID);
         return FALSE;
     }
-    nAt = FirstUnsafeIniChar(product.Version.c_str());
+    nAt = PatchIniTextUnsafeAt(product.Version.c_str());
     if (nAt >= 0)
     {
         GPTRACE(TRACE_ERROR, L"[%s] ！config err. version holds U+%04X at %d.", FN,
@@ -167,8 +152,8 @@ BOOL LumoAgentApp::PatchInfoCheck(const wchar_t* pszInner, const PatchFileInfo& 
         GPTRACE(TRACE_DEBUG, L"[%s] GetFileSize64 エラー！ path: [%s].", FN, pszInner);
         return FALSE;
     }
-    ULONGLONG ullConfig = static_cast<DWORD>(info.Size);
-    if (ullSize != ullConfig)
+    ULONGLONG ullConfig = PatchConfiguredSize(info.Size);
+    if (!PatchSizeMatches(ullSize, info.Size))
     {
         GPTRACE(TRACE_DEBUG, L"[%s] FileSizeエラー！ path: [%s]. file:[%I64d] config:[%I64d]", FN, pszInner,
                 ullSize, ullConfig);
@@ -200,7 +185,7 @@ BOOL LumoAgentApp::PatchInfoCheck(const wchar_t* pszInner, const PatchFileInfo& 
         return FALSE;
     }
     GPTRACE(TRACE_TRACE, L"[%s] CalcHashOnce rc=%d.", FN, rc);
-    if (memcmp(actual, expected, PATCH_DIGEST_COMPARED_BYTES) != 0)
+    if (!PatchDigestMatches(actual, expected))
     {
         GPTRACE(TRACE_DEBUG, L"[%s] ！hash compare.", FN);
         return FALSE;

@@ -26,9 +26,9 @@ BOOL LumoAgentApp::IsDuplicate()
     }
     if (rc != ERROR_OK)
     {
-        SetExit(1, static_cast<int>(m_mutex.m_dwLastError));
+        SetExit(1, static_cast<int>(m_mutex.LastError()));
         GPTRACE(TRACE_ERROR, L"[%s] Mutex作成エラー\u3000rc=%d.\u3000｛%s｝", FN, rc,
-                GpErrText(static_cast<int>(m_mutex.m_dwLastError)));
+                GpErrText(static_cast<int>(m_mutex.LastError())));
         return 1;
     }
 
@@ -53,11 +53,11 @@ BOOL LumoAgentApp::IsDuplicate()
     if (rc < 0)
     {
         GPTRACE(TRACE_WARNING, L"[%s] Event(%s)作成エラー rc=%d.\u3000｛%s｝", FN, szSig, rc,
-                GpErrText(static_cast<int>(event.m_dwLastError)));
+                GpErrText(static_cast<int>(event.LastError())));
     }
     else
     {
-        BOOL bSet = event.m_hEvent && SetEvent(event.m_hEvent.Get());
+        BOOL bSet = event.Handle() != nullptr && SetEvent(event.Handle());
         GPTRACE(TRACE_TRACE, L"[%s] sig-raise rc=%d.", FN, bSet ? 1 : 0);
     }
     event.Close();

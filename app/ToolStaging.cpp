@@ -5,17 +5,53 @@
 #include <wchar.h>
 
 #include "common/GpErrorText.h"
+#include "common/GpFolderWalk.h"
 #include "common/GpFormat.h"
+#include "common/GpHandles.h"
 #include "common/GpPath.h"
 #include "common/GpSeams.h"
 #include "common/GpTrace.h"
-#include "common/TmArray.h"
 
 namespace
 {
 bool Exists(const wchar_t* pszPath)
 {
     return GetFileAttributesW(pszPath) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A tool holds this file of its staging folder open, without delete sharing, for as long as it
+// uses the folder: another tool tells the folder from a leftover by it, and cannot delete it.
+const wchar_t STAGING_LOCK[] = L"LumoTool.lock";
+
+// Creates the folder's lock file anew and holds it; it goes when the handle is closed.
+GpFile ClaimFolder(const wchar_t* pszFolder)
+{
+    wchar_t szLock[LUMO_PATH_CCH + 16];
+    if (GpFormatN(szLock, L"%s\\%s", pszFolder, STAGING_LOCK) < 0)
+    {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return GpFile();
+    }
+    return GpFile(CreateFileW(
+        szLock, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+        FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+// Whether another tool is using the folder. A folder nobody holds is a leftover, whatever lies in
+// it: the lock is taken for a moment, so a tool just setting the folder up cannot start in it.
+bool InUse(const wchar_t* pszFolder)
+{
+    if (GpIsLink(GetFileAttributesW(pszFolder)))
+        return false; // never a tool's folder; deleted as a link
+    if (ClaimFolder(pszFolder))
+        return false;
+    if (GetLastError() != ERROR_FILE_EXISTS)
+        return false;
+    wchar_t szLock[LUMO_PATH_CCH + 16];
+    GpFormatN(szLock, L"%s\\%s", pszFolder, STAGING_LOCK);
+    GpFile probe(CreateFileW(szLock, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return !probe && GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
 // The agent reports before its process has ended, and the running copy of the program in the
@@ -25,7 +61,7 @@ void DeleteStagingAfterSuccess(const wchar_t* pszFolder)
 {
     for (int nAttempt = 0; nAttempt < 20; nAttempt++)
     {
-        GpDeleteTree(pszFolder);
+        ShDelete(pszFolder);
         if (!Exists(pszFolder))
             return;
         GpSleep(500);
@@ -86,8 +122,16 @@ BOOL LumoAgentApp::UserProgress()
             return tooLong(szTemp);
         if (!Exists(szStage))
             break;
-        GPTRACE(TRACE_WARNING, L"[%s] Temp Folder Exist[%s]", FN, szStage);
-        GpDeleteTree(szStage);
+        if (InUse(szStage))
+        {
+            // Another tool's folder: neither deleted nor reused.
+            GPTRACE(TRACE_WARNING, L"[%s] Temp Folder InUse[%s]", FN, szStage);
+        }
+        else
+        {
+            GPTRACE(TRACE_WARNING, L"[%s] Temp Folder Exist[%s]", FN, szStage);
+            ShDelete(szStage);
+        }
         if (n < 3)
             continue;
         // All three were present: the first one again, if its deletion went through.
@@ -99,10 +143,19 @@ BOOL LumoAgentApp::UserProgress()
             return 0;
         }
     }
+    // Made anew, never taken over: a folder of this name that appeared meanwhile is refused.
     if (!CreateDirectoryW(szStage, nullptr))
     {
         int nErr = static_cast<int>(GetLastError());
         GPTRACE(TRACE_ERROR, L"[%s] Temp Folder CreateError[%s] [%s]", FN, GpErrText(nErr), szStage);
+        SetExit(10, nErr);
+        return 0;
+    }
+    GpFile lock = ClaimFolder(szStage);
+    if (!lock)
+    {
+        int nErr = static_cast<int>(GetLastError());
+        GPTRACE(TRACE_ERROR, L"[%s] ！Temp Folder Lock[%s]\u3000｛%s｝", FN, szStage, GpErrText(nErr));
         SetExit(10, nErr);
         return 0;
     }
@@ -125,7 +178,8 @@ BOOL LumoAgentApp::UserProgress()
         return tooLong(szStage);
 
     GPTRACE(TRACE_TRACE, L"[%s] Copy [%s] → [%s]", FN, m_szPatchPath, szPatchCopy);
-    if (!CopyFileW(m_szPatchPath, szPatchCopy, FALSE))
+    // Neither copy replaces a file that someone else put into the folder.
+    if (!CopyFileW(m_szPatchPath, szPatchCopy, TRUE))
     {
         int nErr = static_cast<int>(GetLastError());
         GPTRACE(TRACE_ERROR, L"[%s] CopyFile err[%s] [%s] → [%s]", FN, GpErrText(nErr), m_szPatchPath,
@@ -134,7 +188,7 @@ BOOL LumoAgentApp::UserProgress()
         return 0;
     }
     GPTRACE(TRACE_TRACE, L"[%s] Copy [%s] → [%s]", FN, szExe, szAgent);
-    if (!CopyFileW(szExe, szAgent, FALSE))
+    if (!CopyFileW(szExe, szAgent, TRUE))
     {
         int nErr = static_cast<int>(GetLastError());
         GPTRACE(TRACE_ERROR, L"[%s] CopyFile err[%s]", FN, GpErrText(nErr));
@@ -156,8 +210,10 @@ BOOL LumoAgentApp::UserProgress()
     strCmd.Cat(L"\"");
     GPTRACE(TRACE_TRACE, L"[%s] Lumo Act Cmdline[%s]", FN, strCmd.c_str());
 
+    // The answer only says whether the agent succeeded; the outcome itself is stored.
     if (LumoAgentAct(strCmd.c_str()) != 0)
         return 0;
+    lock.Reset();
     DeleteStagingAfterSuccess(szStage);
     return 1;
 }

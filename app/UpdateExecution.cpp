@@ -234,7 +234,6 @@ BOOL LumoAgentApp::OsReboot()
     {
         DWORD dwErr = GetLastError();
         GPTRACE(TRACE_ERROR, L"[%s] ExitWindowsEx()\u3000｛%s｝", FN, GpErrText(static_cast<int>(dwErr)));
-        SetExit(10, static_cast<int>(dwErr));
         return FALSE;
     }
     GpKernelHandle hToken(hRawToken);
@@ -265,8 +264,9 @@ BOOL LumoAgentApp::OsReboot()
 
     if (GpExitWindows(EWX_REBOOT | EWX_FORCEIFHUNG, 0))
         return TRUE;
+    // The update is complete either way: a restart that cannot be started decides no outcome and
+    // leaves the stored one alone; it is only traced.
     DWORD dwErr = GetLastError();
     GPTRACE(TRACE_ERROR, L"[%s] ExitWindowsEx()\u3000｛%s｝", FN, GpErrText(static_cast<int>(dwErr)));
-    SetExit(10, static_cast<int>(dwErr));
     return FALSE;
 }

@@ -16,6 +16,12 @@ public:
     int Open(const wchar_t* pszName);
     void Close();
 
+    // The event, null when none is held.
+    HANDLE Handle() const { return m_hEvent.Get(); }
+    // The Windows error of the last system call, ERROR_BUSY after a refused second open.
+    DWORD LastError() const { return m_dwLastError; }
+
+private:
     GpKernelHandle m_hEvent;
     DWORD m_dwLastError = 0;
 };

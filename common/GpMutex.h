@@ -17,6 +17,12 @@ public:
     // -44 / -53 security descriptor, -71 CreateMutex failed.
     int Create(const wchar_t* pszName);
 
+    // The mutex, null when none is held.
+    HANDLE Handle() const { return m_hMutex.Get(); }
+    // The Windows error of the last system call, ERROR_BUSY after a refused second create.
+    DWORD LastError() const { return m_dwLastError; }
+
+private:
     GpKernelHandle m_hMutex;
     DWORD m_dwLastError = 0;
 };

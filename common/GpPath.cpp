@@ -11,7 +11,6 @@ namespace
 {
 constexpr size_t LONG_LIMIT = 32000;
 constexpr size_t SHORT_LIMIT = 260;
-constexpr int SHELL_ENTRY_CCH = 262;
 
 bool IsLongForm(const wchar_t* psz)
 {
@@ -61,6 +60,117 @@ size_t NetworkRootEnd(wchar_t* buf, size_t start, const wchar_t* pszOrg)
     *pShareEnd = L'\\';
     GPTRACE(TRACE_TRACE, L"[%s] NW除去=<%s> org=<%s>.", FN, pShareEnd + 1, pszOrg);
     return static_cast<size_t>(pShareEnd - buf);
+}
+
+// Root end of the folder part in buf, the backslash at or before which nothing is ever created:
+// drive roots, "\\?\C:\", shares. 0 for a network path without a share (already traced).
+size_t FolderRootEnd(wchar_t* buf, const wchar_t* pszOrg)
+{
+    static const wchar_t* const FN = L"MakeSubDir";
+    if (wcsncmp(buf, L"\\\\?\\", 4) == 0)
+    {
+        if (_wcsnicmp(buf + 4, L"UNC\\", 4) == 0)
+        {
+            GPTRACE(TRACE_TRACE, L"[%s] UNC除去=<%s> org=<%s>.", FN, buf + 8, pszOrg);
+            return NetworkRootEnd(buf, 8, pszOrg);
+        }
+        GPTRACE(TRACE_TRACE, L"[%s] WideExt除去=<%s> org=<%s>.", FN, buf + 4, pszOrg);
+        return 6;
+    }
+    if (buf[0] == L'\\' && buf[1] == L'\\')
+        return NetworkRootEnd(buf, 2, pszOrg);
+    return 2;
+}
+
+// Walks back from the folder part's last backslash (nLast) to the deepest folder that exists:
+// nMark becomes the backslash after it, from which folders are to be made. False (traced) when
+// the folder part does not reach past its root.
+bool FindFirstMissing(wchar_t* buf, size_t nRoot, size_t nLast, size_t& nMark)
+{
+    static const wchar_t* const FN = L"MakeSubDir";
+    nMark = nLast;
+    // A folder part shorter than its own root ("\\?\" alone) has nothing that could be made.
+    bool bBad = nMark < nRoot;
+    while (!bBad && nMark > nRoot)
+    {
+        size_t nPrev = nMark;
+        while (nPrev > nRoot && buf[nPrev - 1] != L'\\')
+            nPrev--;
+        if (nPrev <= nRoot && buf[nRoot] != L'\\')
+        {
+            bBad = true;
+            break;
+        }
+        nPrev--; // the backslash found
+        if (nPrev == nRoot)
+            break;
+        if (FolderEndingAtExists(buf, nPrev))
+            break;
+        nMark = nPrev;
+    }
+    if (!bBad)
+        return true;
+    GPTRACE(TRACE_ERROR, L"[%s] 不正パス\u3000pos1=<%s> pos9=<%s> pos9-1=%d.", FN, buf + nMark, buf + nLast,
+            static_cast<int>(nLast) - static_cast<int>(nMark));
+    GPTRACE(TRACE_WARNING, L"[%s] ret=%d. pos1=<%s> pos0=<%s>.\u3000｛%s｝", FN, ERROR_BAD_PATHNAME,
+            buf + nMark, buf + (nRoot <= nLast ? nRoot : nLast), GpErrText(ERROR_BAD_PATHNAME));
+    return false;
+}
+
+// A folder that could not be made at buf (cut at nPos): ERROR_OK when it is there all the same,
+// otherwise the result for MakeSubDir to answer.
+int CreateFailed(wchar_t* buf, size_t nPos, DWORD dwErr, const wchar_t* pszOrg)
+{
+    static const wchar_t* const FN = L"MakeSubDir";
+    GPTRACE(TRACE_DEBUG, L"[%s] ！CreateDirectory\u3000｛%s｝\u3000len=%u <%s>", FN,
+            GpErrText(static_cast<int>(dwErr)), static_cast<unsigned>(nPos), buf);
+    if (dwErr == ERROR_ALREADY_EXISTS)
+    {
+        // Another process made it at the same time: as good as made here.
+        GPTRACE(TRACE_TRACE, L"\u3000\u3000他プロセスが作成？\u3000 pos1=0x%p <%s>", buf + nPos,
+                pszOrg + nPos);
+        return ERROR_OK;
+    }
+    if (dwErr == ERROR_PATH_NOT_FOUND)
+    {
+        // A parent that cannot be made here (a missing drive or share): the folder does not
+        // exist, so this is a failure, reported as the length error when that is the cause.
+        int rc = CheckPathLimit(buf);
+        GPTRACE(TRACE_TRACE, L"[%s] CheckPathLimit\u3000｛%s｝\u3000len=%u <%s>", FN, GpErrText(rc),
+                static_cast<unsigned>(nPos), buf);
+        int nResult = (rc == ERROR_OK) ? ERROR_PATH_NOT_FOUND : rc;
+        SetLastError(static_cast<DWORD>(nResult));
+        return nResult;
+    }
+    if (IsFolder(buf))
+        return ERROR_OK;
+    GPTRACE(TRACE_ERROR, L"[%s] ！CreateDirectory\u3000｛%s｝\u3000len=%u <%s>", FN,
+            GpErrText(static_cast<int>(dwErr)), static_cast<unsigned>(nPos), buf);
+    SetLastError(dwErr);
+    return static_cast<int>(dwErr);
+}
+
+// Makes the folders of buf one after the other, from the backslash at nPos to the end.
+int CreateFoldersFrom(wchar_t* buf, size_t nPos, const wchar_t* pszOrg)
+{
+    while (buf[nPos] != L'\0')
+    {
+        buf[nPos] = L'\0';
+        GPTRACE(TRACE_DEBUG, L"CreateDirectory call. \u3000len=%u <%s>.", static_cast<unsigned>(nPos), buf);
+        if (!CreateDirectoryW(buf, nullptr))
+        {
+            int rc = CreateFailed(buf, nPos, GetLastError(), pszOrg);
+            if (rc != ERROR_OK)
+            {
+                buf[nPos] = L'\\';
+                return rc;
+            }
+        }
+        buf[nPos] = L'\\';
+        const wchar_t* pNext = wcschr(buf + nPos + 1, L'\\');
+        nPos = pNext ? static_cast<size_t>(pNext - buf) : nPos + 1 + wcslen(buf + nPos + 1);
+    }
+    return ERROR_OK;
 }
 } // namespace
 
@@ -132,6 +242,7 @@ int MakeSubDir(const wchar_t* pszPath)
         return -898;
     }
 
+    // What follows the last backslash is a file name.
     wchar_t* pLast = wcsrchr(buf, L'\\');
     if (pLast == nullptr)
     {
@@ -142,153 +253,14 @@ int MakeSubDir(const wchar_t* pszPath)
     pLast[1] = L'\0';
     if (IsFolder(buf))
         return ERROR_NON;
-    const size_t nLast = static_cast<size_t>(pLast - buf);
 
-    // Nothing at or before the root end is ever created: drive roots, "\\?\C:\", shares.
-    size_t nRoot;
-    if (wcsncmp(buf, L"\\\\?\\", 4) == 0)
-    {
-        if (_wcsnicmp(buf + 4, L"UNC\\", 4) == 0)
-        {
-            GPTRACE(TRACE_TRACE, L"[%s] UNC除去=<%s> org=<%s>.", FN, buf + 8, pszPath);
-            nRoot = NetworkRootEnd(buf, 8, pszPath);
-            if (nRoot == 0)
-                return ERROR_BAD_PATHNAME;
-        }
-        else
-        {
-            GPTRACE(TRACE_TRACE, L"[%s] WideExt除去=<%s> org=<%s>.", FN, buf + 4, pszPath);
-            nRoot = 6;
-        }
-    }
-    else if (buf[0] == L'\\' && buf[1] == L'\\')
-    {
-        nRoot = NetworkRootEnd(buf, 2, pszPath);
-        if (nRoot == 0)
-            return ERROR_BAD_PATHNAME;
-    }
-    else
-    {
-        nRoot = 2;
-    }
-
-    size_t nMark = nLast;
-    // A folder part shorter than its own root ("\\?\" alone) has nothing that could be made.
-    bool bBad = nMark < nRoot;
-    while (!bBad && nMark > nRoot)
-    {
-        size_t nPrev = nMark;
-        while (nPrev > nRoot && buf[nPrev - 1] != L'\\')
-            nPrev--;
-        if (nPrev <= nRoot && buf[nRoot] != L'\\')
-        {
-            bBad = true;
-            break;
-        }
-        nPrev--; // the backslash found
-        if (nPrev == nRoot)
-            break;
-        if (FolderEndingAtExists(buf, nPrev))
-            break;
-        nMark = nPrev;
-    }
-    if (bBad)
-    {
-        GPTRACE(TRACE_ERROR, L"[%s] 不正パス\u3000pos1=<%s> pos9=<%s> pos9-1=%d.", FN, buf + nMark,
-                buf + nLast, static_cast<int>(nLast) - static_cast<int>(nMark));
-        GPTRACE(TRACE_WARNING, L"[%s] ret=%d. pos1=<%s> pos0=<%s>.\u3000｛%s｝", FN, ERROR_BAD_PATHNAME,
-                buf + nMark, buf + (nRoot <= nLast ? nRoot : nLast), GpErrText(ERROR_BAD_PATHNAME));
+    size_t nRoot = FolderRootEnd(buf, pszPath);
+    if (nRoot == 0)
         return ERROR_BAD_PATHNAME;
-    }
-
-    for (size_t nPos = nMark; buf[nPos] != L'\0';)
-    {
-        buf[nPos] = L'\0';
-        GPTRACE(TRACE_DEBUG, L"CreateDirectory call. \u3000len=%u <%s>.", static_cast<unsigned>(nPos), buf);
-        if (!CreateDirectoryW(buf, nullptr))
-        {
-            DWORD dwErr = GetLastError();
-            GPTRACE(TRACE_DEBUG, L"[%s] ！CreateDirectory\u3000｛%s｝\u3000len=%u <%s>", FN,
-                    GpErrText(static_cast<int>(dwErr)), static_cast<unsigned>(nPos), buf);
-            if (dwErr == ERROR_ALREADY_EXISTS)
-            {
-                // Another process made it at the same time: as good as made here.
-                GPTRACE(TRACE_TRACE, L"\u3000\u3000他プロセスが作成？\u3000 pos1=0x%p <%s>", buf + nPos,
-                        pszPath + nPos);
-            }
-            else if (dwErr == ERROR_PATH_NOT_FOUND)
-            {
-                // A parent that cannot be made here (a missing drive or share): the folder does not
-                // exist, so this is a failure, reported as the length error when that is the cause.
-                int rc = CheckPathLimit(buf);
-                GPTRACE(TRACE_TRACE, L"[%s] CheckPathLimit\u3000｛%s｝\u3000len=%u <%s>", FN, GpErrText(rc),
-                        static_cast<unsigned>(nPos), buf);
-                buf[nPos] = L'\\';
-                int nResult = (rc == ERROR_OK) ? ERROR_PATH_NOT_FOUND : rc;
-                SetLastError(static_cast<DWORD>(nResult));
-                return nResult;
-            }
-            else if (!IsFolder(buf))
-            {
-                GPTRACE(TRACE_ERROR, L"[%s] ！CreateDirectory\u3000｛%s｝\u3000len=%u <%s>", FN,
-                        GpErrText(static_cast<int>(dwErr)), static_cast<unsigned>(nPos), buf);
-                SetLastError(dwErr);
-                return static_cast<int>(dwErr);
-            }
-        }
-        buf[nPos] = L'\\';
-        const wchar_t* pNext = wcschr(buf + nPos + 1, L'\\');
-        nPos = pNext ? static_cast<size_t>(pNext - buf) : nPos + 1 + wcslen(buf + nPos + 1);
-    }
-    return ERROR_OK;
-}
-
-wchar_t* MakeStringsBuffer(const TmArray<VString>& list)
-{
-    static const wchar_t* const FN = L"MakeStringsBuffer";
-    int nSel = list.GetSize();
-    if (nSel <= 0)
-    {
-        GPTRACE(TRACE_WARNING, L"[%s] sel.GetSize()=%d.", FN, nSel);
-        return nullptr;
-    }
-    GPTRACE(TRACE_TRACE, L"[%s] begin.\u3000n=%d", FN, nSel);
-
-    // 262 characters per entry, or more for a longer entry: no entry can run past the block.
-    size_t cch = 1;
-    for (int i = 0; i < nSel; i++)
-    {
-        size_t n = static_cast<size_t>(list[i].GetLength()) + 1;
-        cch += n > SHELL_ENTRY_CCH ? n : SHELL_ENTRY_CCH;
-    }
-    wchar_t* pBuf =
-        static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, cch * sizeof(wchar_t) + 8));
-    if (pBuf == nullptr)
-    {
-        DWORD dwErr = GetLastError();
-        GPTRACE(TRACE_FATAL, L"[%s] ！TAlloc(%u) nSel=%u.\u3000｛%s｝", FN, static_cast<unsigned>(cch),
-                static_cast<unsigned>(nSel), GpErrText(static_cast<int>(dwErr)));
-        SetLastError(dwErr);
-        return nullptr;
-    }
-    wchar_t* p = pBuf;
-    for (int i = 0; i < nSel; i++)
-    {
-        int n = list[i].GetLength();
-        if (n == 0)
-        {
-            // An empty entry would read as the end of the list.
-            if (GetLastError() != 0)
-            {
-                GPTRACE(TRACE_WARNING, L"[%s] ！wsprintf(%s) len=%d.\u3000｛%s｝", FN, list[i].c_str(), n + 1,
-                        GpErrText(-1));
-            }
-            break;
-        }
-        memcpy(p, list[i].c_str(), static_cast<size_t>(n) * sizeof(wchar_t));
-        p += n + 1; // the zero fill gives each NUL and the final one
-    }
-    return pBuf;
+    size_t nMark;
+    if (!FindFirstMissing(buf, nRoot, static_cast<size_t>(pLast - buf), nMark))
+        return ERROR_BAD_PATHNAME;
+    return CreateFoldersFrom(buf, nMark, pszPath);
 }
 
 void CopyFileSecurity(const wchar_t* pszFrom, const wchar_t* pszTo)

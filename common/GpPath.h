@@ -1,9 +1,6 @@
 #pragma once
 #include <windows.h>
 
-#include "common/TmArray.h"
-#include "common/VString.h"
-
 // Path and file helpers shared by the road steps. Results: ERROR_OK (37), ERROR_NON (35),
 // Windows error codes, or negative codes of their own.
 
@@ -23,18 +20,11 @@ LONGLONG Seek64(HANDLE hFile, LONGLONG llDistance, DWORD dwOrigin);
 // the "\\?\", "\\?\UNC\" and "\\pc\share\" forms and never creates a root or a share.
 int MakeSubDir(const wchar_t* pszPath);
 
-// The list in the shell's form (each path NUL-ended, a second NUL at the end) in a zero-filled
-// process-heap block the caller frees with HeapFree; null for an empty list or no memory.
-wchar_t* MakeStringsBuffer(const TmArray<VString>& list);
-
-// Deletes every listed file and folder (folders with their contents) without any UI and without
-// the recycle bin. A link (junction, symbolic link), listed or met inside a folder, is removed as a
-// link: what it points to is never entered. ERROR_OK, ERROR_NON for an empty list, or the first
-// error negated (the last error holds it). Entries after an empty one are not deleted.
-int ShDelete(const TmArray<VString>& list);
-
-// ShDelete of one file or folder.
-int GpDeleteTree(const wchar_t* pszPath);
+// Deletes the file, or the folder with its contents, without any UI and without the recycle bin.
+// A link (junction, symbolic link), named or met inside the folder, is removed as a link: what it
+// points to is never entered. ERROR_OK, ERROR_NON for a null or empty path, or the first Windows
+// error met (also the thread's last error); what can be deleted after an error still is.
+int ShDelete(const wchar_t* pszPath);
 
 // Gives pszTo the owner, group and access list of pszFrom (the access list alone where the owner
 // cannot be taken over), so that a file replacing another keeps the access the old one gave.

@@ -45,3 +45,10 @@ bool GpArrayGrowthFails()
     const GpSeams& s = GpSeam();
     return s.ArrayGrowthFailsFn && s.ArrayGrowthFailsFn();
 }
+
+HANDLE GpOpenPipeClient(const wchar_t* pszName, DWORD dwAccess, DWORD dwFlags)
+{
+    const GpSeams& s = GpSeam();
+    return s.OpenPipeClientFn ? s.OpenPipeClientFn(pszName, dwAccess, dwFlags)
+                              : CreateFileW(pszName, dwAccess, 0, nullptr, OPEN_EXISTING, dwFlags, nullptr);
+}

@@ -15,6 +15,9 @@ struct GpSeams
     std::function<DWORD(HANDLE hObject, DWORD dwMilliseconds)> WaitForObjectFn;
     // Answers true to make an array growth fail as on an exhausted heap (TmArray then throws).
     std::function<bool()> ArrayGrowthFailsFn;
+    // Opens the client end of a named pipe (CreateFileW, OPEN_EXISTING, no sharing): a test sees
+    // the flags a client asks for, which Wine does not enforce.
+    std::function<HANDLE(const wchar_t* pszName, DWORD dwAccess, DWORD dwFlags)> OpenPipeClientFn;
 };
 
 GpSeams& GpSeam();
@@ -25,3 +28,4 @@ BOOL GpExitWindows(UINT uFlags, DWORD dwReason);
 void GpSleep(DWORD dwMilliseconds);
 DWORD GpWaitForObject(HANDLE hObject, DWORD dwMilliseconds);
 bool GpArrayGrowthFails();
+HANDLE GpOpenPipeClient(const wchar_t* pszName, DWORD dwAccess, DWORD dwFlags);

@@ -135,31 +135,22 @@ private:
 };
 } // namespace
 
-int ShDelete(const TmArray<VString>& list)
+int ShDelete(const wchar_t* pszPath)
 {
-    // An empty entry ends the list, as in the shell's form of it.
-    if (list.GetSize() <= 0 || list[0].IsEmpty())
+    if (pszPath == nullptr || pszPath[0] == L'\0')
     {
-        GPTRACE(TRACE_WARNING, L"[%s] sel.GetSize()=%d.", FN, list.GetSize());
+        GPTRACE(TRACE_WARNING, L"[%s] sel.GetSize()=%d.", FN, 0);
         return ERROR_NON;
     }
     TreeDeleter deleter;
-    for (int i = 0; i < list.GetSize() && !list[i].IsEmpty(); i++)
-        deleter.Delete(list[i].c_str());
+    deleter.Delete(pszPath);
     DWORD dwErr = deleter.FirstError();
     if (dwErr != ERROR_SUCCESS)
     {
-        GPTRACE(TRACE_ERROR, L"[%s] ！SHFileOperation from=<%s> to=<%s>\u3000ErrorCode=0x%X.", FN,
-                list[0].c_str(), L"(null)", static_cast<unsigned>(dwErr));
+        GPTRACE(TRACE_ERROR, L"[%s] ！SHFileOperation from=<%s> to=<%s>\u3000ErrorCode=0x%X.", FN, pszPath,
+                L"(null)", static_cast<unsigned>(dwErr));
         SetLastError(dwErr);
-        return -static_cast<int>(dwErr);
+        return static_cast<int>(dwErr);
     }
     return ERROR_OK;
-}
-
-int GpDeleteTree(const wchar_t* pszPath)
-{
-    TmArray<VString> list;
-    list.Add(VString(pszPath));
-    return ShDelete(list);
 }

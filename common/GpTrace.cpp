@@ -7,21 +7,10 @@
 #include "common/GpHandles.h"
 #include "common/GpTraceInternal.h"
 
-GpTraceProcess g_gpTraceProcess;
-
 namespace
 {
 constexpr size_t WORK_BYTES = 8202;
 constexpr size_t MESSAGE_ROOM = 3456; // characters the message may take, terminator included
-INIT_ONCE s_initOnce = INIT_ONCE_STATIC_INIT;
-CRITICAL_SECTION s_lock;
-
-BOOL CALLBACK InitLock(PINIT_ONCE, PVOID, PVOID*)
-{
-    InitializeCriticalSection(&s_lock);
-    return TRUE;
-}
-
 void CopyCut(wchar_t* pDst, size_t cchDst, const wchar_t* pSrc)
 {
     size_t n = (pSrc == nullptr) ? 0 : wcsnlen(pSrc, cchDst - 1);
@@ -32,7 +21,7 @@ void CopyCut(wchar_t* pDst, size_t cchDst, const wchar_t* pSrc)
 
 int Control(int nOperation, int nNumber, const wchar_t* pszText)
 {
-    GpTraceSettings& s = g_gpTraceSettings;
+    GpTraceSettings& s = GpTraceActiveSettings();
     switch (nOperation)
     {
     case -1:
@@ -63,28 +52,6 @@ int Control(int nOperation, int nNumber, const wchar_t* pszText)
     return 0;
 }
 } // namespace
-
-CRITICAL_SECTION& GpTraceLock()
-{
-    InitOnceExecuteOnce(&s_initOnce, InitLock, nullptr, nullptr);
-    return s_lock;
-}
-
-bool GpTraceFillProcess()
-{
-    if (g_gpTraceProcess.dwProcessId != 0)
-        return true;
-    wchar_t szExe[GP_TRACE_PATH_CCH + 1];
-    DWORD cch = GetModuleFileNameW(nullptr, szExe, GP_TRACE_PATH_CCH);
-    if (cch == 0)
-        return false;
-    szExe[cch < GP_TRACE_PATH_CCH ? cch : GP_TRACE_PATH_CCH] = L'\0';
-    const wchar_t* pszName = wcsrchr(szExe, L'\\');
-    CopyCut(g_gpTraceProcess.szProgram, GP_TRACE_PATH_CCH + 1, pszName ? pszName + 1 : szExe);
-    GpTraceBuildPipePath();
-    g_gpTraceProcess.dwProcessId = GetCurrentProcessId();
-    return true;
-}
 
 int GpTrace(const wchar_t* pszSource, unsigned int nLine, int nLevel, const wchar_t* pszFormat, ...)
 {
@@ -118,7 +85,7 @@ int GpTrace(const wchar_t* pszSource, unsigned int nLine, int nLevel, const wcha
     wchar_t szStamp[GP_TRACE_TIME_CCH];
     DWORD dwSequence = GpTraceTimestamp(szStamp, GP_TRACE_TIME_CCH);
 
-    const GpTraceSettings& s = g_gpTraceSettings;
+    const GpTraceSettings& s = GpTraceActiveSettings();
     if (GpTraceFillProcess() && (nLevel <= s.nPipeLevel || nLevel <= s.nFileLevel))
     {
         va_list args;
@@ -157,10 +124,11 @@ int GpTrace(const wchar_t* pszSource, unsigned int nLine, int nLevel, const wcha
         {
             // A busy listener is waited out without the lock: another thread's trace waits
             // for one record at most, never for the retries. The path may change meanwhile.
-            wchar_t szPipe[ARRAYSIZE(g_gpTraceProcess.szPipePath)];
-            CopyCut(szPipe, ARRAYSIZE(szPipe), g_gpTraceProcess.szPipePath);
+            wchar_t szPipe[ARRAYSIZE(GpTraceProcess::szPipePath)];
+            CopyCut(szPipe, ARRAYSIZE(szPipe), GpTraceProcessInfo().szPipePath);
+            LONG nGeneration = GpTracePipeGeneration();
             LeaveCriticalSection(&lock);
-            GpTraceSendPipe(szPipe, *pRec);
+            GpTraceSendPipe(szPipe, nGeneration, *pRec);
             EnterCriticalSection(&lock);
         }
         if (nLevel <= s.nFileLevel)

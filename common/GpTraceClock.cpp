@@ -18,7 +18,7 @@ bool SameReading(const SYSTEMTIME& a, const SYSTEMTIME& b)
 // microseconds between two equal readings so that records keep their order.
 DWORD GpTraceTimestamp(wchar_t* pszOut, size_t cchOut)
 {
-    GpTraceClock& clk = g_gpTraceClock;
+    GpTraceClock& clk = GpTraceActiveClock();
     if (clk.llFrequency == 0)
     {
         LARGE_INTEGER li;

@@ -14,7 +14,7 @@ int s_nLines; // lines this process has written to the current file
 
 void GenerationName(char* pszOut, size_t cbOut, const char* pszBase, unsigned int k)
 {
-    unsigned int g = g_gpTraceSettings.wGenerations;
+    unsigned int g = GpTraceActiveSettings().wGenerations;
     if (g == 0)
         snprintf(pszOut, cbOut, "%s.log", pszBase);
     else if (g < 10)
@@ -34,7 +34,7 @@ bool Exists(const char* pszPath)
 
 void Rotate(const char* pszBase)
 {
-    unsigned int g = g_gpTraceSettings.wGenerations;
+    unsigned int g = GpTraceActiveSettings().wGenerations;
     if (g > 9999)
         g = 9999;
     char szOlder[GP_TRACE_PATH_CCH + 16];
@@ -99,17 +99,17 @@ void BaseFromPath(char* pszBase, size_t cbBase, const char* pszPath)
 GpFile RotateAndCreate(const char* pszBase)
 {
     char szPath[GP_TRACE_PATH_CCH + 16];
-    if (g_gpTraceSettings.wGenerations != 0)
+    if (GpTraceActiveSettings().wGenerations != 0)
         Rotate(pszBase);
     GenerationName(szPath, sizeof(szPath), pszBase, 0);
-    snprintf(g_gpTraceSettings.szLogPath, GP_TRACE_PATH_CCH, "%s", szPath);
+    snprintf(GpTraceActiveSettings().szLogPath, GP_TRACE_PATH_CCH, "%s", szPath);
     s_nLines = 0;
-    return CreateLogFile(g_gpTraceSettings.szLogPath);
+    return CreateLogFile(GpTraceActiveSettings().szLogPath);
 }
 
 GpFile OpenForLine()
 {
-    GpTraceSettings& s = g_gpTraceSettings;
+    GpTraceSettings& s = GpTraceActiveSettings();
     if (s.szLogPath[0] == '\0')
     {
         char szExe[GP_TRACE_PATH_CCH] = "";
@@ -188,7 +188,7 @@ void GpTraceWriteFile(const GpTraceRecord& rec)
         cchHead = lstrlenW(pszLine);
     int cchText = GpFormat(pszLine + cchHead, GP_TRACE_MSG_CCH + 1,
                            L"<%s>\t%s\t%s\u3000\tTID=%u \tPID=%u \tPG:%s", pszName, rec.szMessage, rec.szTime,
-                           rec.dwThreadId, g_gpTraceProcess.dwProcessId, g_gpTraceProcess.szProgram);
+                           rec.dwThreadId, GpTraceProcessInfo().dwProcessId, GpTraceProcessInfo().szProgram);
     if (cchText < 0)
         cchText = lstrlenW(pszLine + cchHead);
     int cch = cchHead + cchText;
@@ -213,12 +213,12 @@ void GpTraceNewLogFromText(const wchar_t* pszPath, bool bKeep)
     BaseFromPath(szBase, sizeof(szBase), szPath);
     RotateAndCreate(szBase); // the new file is closed at once
     if (!bKeep)
-        DeleteFileA(g_gpTraceSettings.szLogPath);
+        DeleteFileA(GpTraceActiveSettings().szLogPath);
 }
 
 void GpTraceSetGenerations(int nGenerations)
 {
-    GpTraceSettings& s = g_gpTraceSettings;
+    GpTraceSettings& s = GpTraceActiveSettings();
     if (nGenerations >= 0 && nGenerations < 10000)
         s.wGenerations = static_cast<USHORT>(nGenerations);
     if (s.szLogPath[0] == '\0')

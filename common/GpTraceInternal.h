@@ -28,8 +28,15 @@ struct GpTraceClock
     LONGLONG llLastCounter;
 };
 
+// The shared sections themselves. The trace code works on the active blocks below.
 extern GpTraceSettings g_gpTraceSettings;
 extern GpTraceClock g_gpTraceClock;
+
+// The blocks this process works with: the shared sections, or in agent mode (a command line
+// holding "/Agent") private copies of the initial values, so that no other process can steer
+// where a system-rights process traces to.
+GpTraceSettings& GpTraceActiveSettings();
+GpTraceClock& GpTraceActiveClock();
 
 struct GpTraceRecord
 {
@@ -49,16 +56,30 @@ struct GpTraceProcess
     wchar_t szProgram[GP_TRACE_PATH_CCH + 1];
     wchar_t szPipePath[128];
 };
-extern GpTraceProcess g_gpTraceProcess;
+GpTraceProcess& GpTraceProcessInfo();
 
 bool GpTraceFillProcess();
 void GpTraceBuildPipePath();
 
+// A listener that stalls or keeps every instance busy is not sent to again for the rest of the
+// process, until the pipe path changes (each change starts a new generation).
+LONG GpTracePipeGeneration();
+bool GpTracePipeGivenUp(LONG nGeneration);
+void GpTraceGiveUpPipe(LONG nGeneration);
+
 // "[yyyy/mm/dd hh:mm:ss.uuuuuu]"-style stamp without brackets; returns the sequence number.
 DWORD GpTraceTimestamp(wchar_t* pszOut, size_t cchOut);
 
-// Called without the trace lock (it may wait for a busy listener): the path is the caller's copy.
-void GpTraceSendPipe(const wchar_t* pszPipePath, const GpTraceRecord& rec);
+// Called without the trace lock (it may wait for a busy listener): the path is the caller's copy,
+// taken with its generation.
+void GpTraceSendPipe(const wchar_t* pszPipePath, LONG nGeneration, const GpTraceRecord& rec);
+
+// How the debug pipe's client end is opened (a test sees the flags through it).
+using GpTracePipeOpenFn = HANDLE (*)(const wchar_t* pszPath, DWORD dwAccess, DWORD dwFlags);
+void GpTraceSetPipeOpener(GpTracePipeOpenFn pfnOpen); // null: CreateFileW
+// How long one transaction may wait for the listener's reply.
+constexpr DWORD GP_TRACE_REPLY_WAIT_MS = 1000;
+
 void GpTraceWriteFile(const GpTraceRecord& rec);
 
 // Log file management for the control calls.

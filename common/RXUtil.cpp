@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "common/GpErrorText.h"
+#include "common/GpHandles.h"
 #include "common/GpResult.h"
 #include "common/GpSeams.h"
 #include "common/GpTrace.h"
@@ -36,17 +37,31 @@ int RXUtil::SendCommEx(const void* pRequest, int cbRequest, void* pReply, int cb
     DWORD cbRead = 0;
     for (;;)
     {
-        if (CallNamedPipeW(const_cast<wchar_t*>(SERVICE_PIPE_NAME), const_cast<void*>(pRequest),
-                           static_cast<DWORD>(cbRequest), pReply, static_cast<DWORD>(cbReply), &cbRead, 1))
-            break;
-        DWORD dwErr = GetLastError();
-        // The service serves a few instances; while all are taken, wait for one without limit.
-        // Some CallNamedPipe implementations report a busy pipe as the 1 ms wait's time-out.
-        if (dwErr == ERROR_PIPE_BUSY || dwErr == ERROR_SEM_TIMEOUT)
+        // One connection per request, as CallNamedPipe makes it, but opened at identification level:
+        // whoever serves the pipe may learn who calls, never act as the caller.
+        GpFile pipe(GpOpenPipeClient(SERVICE_PIPE_NAME, GENERIC_READ | GENERIC_WRITE,
+                                     SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION));
+        DWORD dwErr = ERROR_SUCCESS;
+        if (!pipe)
         {
-            GpSleep(1000);
-            continue;
+            dwErr = GetLastError();
+            // The service serves a few instances; while all are taken, wait for one without limit.
+            if (dwErr == ERROR_PIPE_BUSY || dwErr == ERROR_SEM_TIMEOUT)
+            {
+                GpSleep(1000);
+                continue;
+            }
         }
+        else
+        {
+            DWORD dwMode = PIPE_READMODE_MESSAGE;
+            if (!SetNamedPipeHandleState(pipe.Get(), &dwMode, nullptr, nullptr) ||
+                !TransactNamedPipe(pipe.Get(), const_cast<void*>(pRequest), static_cast<DWORD>(cbRequest),
+                                   pReply, static_cast<DWORD>(cbReply), &cbRead, nullptr))
+                dwErr = GetLastError();
+        }
+        if (dwErr == ERROR_SUCCESS)
+            break;
         int nOption, nCommand;
         RequestIds(pRequest, cbRequest, nOption, nCommand);
         GPTRACE(TRACE_ERROR, L"[%s] ！CallNamedPipe<opt=%d, cmd=%d>　｛%s｝", FN, nOption, nCommand,

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <climits>
+#include <memory>
 #include <string.h>
 #include <utility>
 
@@ -27,6 +28,16 @@ template <> struct TmArrayTraits<VString>
         src.Clear();
     }
     static void Store(VString& dst, const VString& value) { dst.Copy(value.c_str()); }
+};
+
+// Owned elements: the array deletes what it holds when an element is cut off or the array goes.
+// An owner is one pointer, so a zeroed slot is an empty owner.
+template <typename U> struct TmArrayTraits<std::unique_ptr<U>>
+{
+    static_assert(sizeof(std::unique_ptr<U>) == sizeof(U*), "an owner is one pointer");
+    static void Release(std::unique_ptr<U>& p) { p.reset(); }
+    static void Carry(std::unique_ptr<U>& dst, std::unique_ptr<U>& src) { dst = std::move(src); }
+    static void Store(std::unique_ptr<U>& dst, std::unique_ptr<U>& value) { dst = std::move(value); }
 };
 
 // Growable array on the process heap. Growth failure raises the integer exception 0.

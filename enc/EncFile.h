@@ -28,8 +28,10 @@ public:
 
     // pszPath may be null or empty: the path of the previous Open is used again.
     int Open(const wchar_t* pszPath, DWORD dwDesiredAccess, DWORD dwShareMode, DWORD dwCreationDisposition);
-    // Closes m_hFile when it holds a handle and sets it back to the invalid value.
+    // Closes the file when one is open.
     void Close();
+    // The open file, INVALID_HANDLE_VALUE when none.
+    HANDLE FileHandle() const { return m_hFile.Get(); }
 
     // false with the thread's last error set when the buffer cannot be had (or the arguments are bad).
     bool SetData(const void* pData, int nData);
@@ -47,13 +49,14 @@ public:
     static void MakeIv(const BYTE* pHd1a, BYTE* pIv);
 
     VString m_strPath;
-    GpFile m_hFile; // only Open and Close change it
     BYTE m_nEncVersion;
     TmArray<BYTE> m_key;
-    GpHeapBlock m_pData;
     int m_nData;
 
 private:
+    GpFile m_hFile; // only Open and Close change it
+    GpHeapBlock m_pData;
+
 #pragma pack(push, 1)
     struct Header1a
     {

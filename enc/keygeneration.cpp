@@ -54,17 +54,30 @@ void PinProviderDll()
         SetLastError(dwErr);
     }
 }
+} // namespace
 
-bool SameKey(const HmacSession& s, const BYTE* pKey, int nKeyLen)
+bool HmacSession::AcquireProvider()
 {
-    return s.m_key.IsValid() && s.m_nBytes == nKeyLen &&
-           (nKeyLen == 0 || memcmp(s.m_bytes.Get(), pKey, static_cast<size_t>(nKeyLen)) == 0);
+    if (m_prov.IsValid())
+        return true;
+    if (!CryptAcquireContextW(m_prov.Put(), nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
+        return false;
+    PinProviderDll();
+    return true;
 }
 
-// Imports pKey as HMAC key into the session: a plain-text key blob of key length + 12 bytes.
-bool ImportHmacKey(const wchar_t* pszName, HmacSession& s, const BYTE* pKey, int nKeyLen)
+bool HmacSession::HoldsKey(const BYTE* pKey, int nKeyLen) const
 {
-    s.ForgetKey();
+    return m_key.IsValid() && m_nBytes == nKeyLen &&
+           (nKeyLen == 0 || memcmp(m_bytes.Get(), pKey, static_cast<size_t>(nKeyLen)) == 0);
+}
+
+// The key is imported as a plain-text key blob of key length + 12 bytes.
+bool HmacSession::UseKey(const wchar_t* pszName, const BYTE* pKey, int nKeyLen)
+{
+    if (HoldsKey(pKey, nKeyLen))
+        return true;
+    ForgetKey();
     const DWORD cbBlob = sizeof(BLOBHEADER) + sizeof(DWORD) + static_cast<DWORD>(nKeyLen);
     GpHeapBlock blob(HeapAlloc(GetProcessHeap(), 0, cbBlob));
     GpHeapBlock copy(HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(nKeyLen) + 1));
@@ -88,7 +101,7 @@ bool ImportHmacKey(const wchar_t* pszName, HmacSession& s, const BYTE* pKey, int
         memcpy(copy.Get(), pKey, dwKeyLen);
     }
     // CRYPT_IPSEC_HMAC_KEY admits HMAC keys longer than 16 bytes.
-    BOOL bOk = CryptImportKey(s.m_prov.Get(), pBlob, cbBlob, 0, CRYPT_IPSEC_HMAC_KEY, s.m_key.Put());
+    BOOL bOk = CryptImportKey(m_prov.Get(), pBlob, cbBlob, 0, CRYPT_IPSEC_HMAC_KEY, m_key.Put());
     DWORD dwErr = GetLastError();
     SecureZeroMemory(pBlob, cbBlob);
     if (!bOk)
@@ -97,11 +110,10 @@ bool ImportHmacKey(const wchar_t* pszName, HmacSession& s, const BYTE* pKey, int
         TraceKept(L"[%s] ！CryptImportKey\u3000｛%s｝", pszName, dwErr);
         return false;
     }
-    s.m_bytes = std::move(copy);
-    s.m_nBytes = nKeyLen;
+    m_bytes = std::move(copy);
+    m_nBytes = nKeyLen;
     return true;
 }
-} // namespace
 
 bool CalcHmac(const BYTE* pKey, int nKeyLen, const BYTE* pData, int nDataLen, BYTE* pOut, int* pOutLen,
               HmacSession* pSession)
@@ -116,18 +128,16 @@ bool CalcHmac(const BYTE* pKey, int nKeyLen, const BYTE* pData, int nDataLen, BY
     }
     HmacSession own;
     HmacSession& s = (pSession != nullptr) ? *pSession : own;
-    if (!s.m_prov.IsValid() &&
-        !CryptAcquireContextW(s.m_prov.Put(), nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
+    if (!s.AcquireProvider())
     {
         TraceKept(L"[%s] ！CryptAcquireContext\u3000｛%s｝", FN, GetLastError());
         return false;
     }
-    PinProviderDll();
-    if (!SameKey(s, pKey, nKeyLen) && !ImportHmacKey(FN, s, pKey, nKeyLen))
+    if (!s.UseKey(FN, pKey, nKeyLen))
         return false;
 
     GpCryptHash hash;
-    if (!CryptCreateHash(s.m_prov.Get(), CALG_HMAC, s.m_key.Get(), 0, hash.Put()))
+    if (!CryptCreateHash(s.Provider(), CALG_HMAC, s.Key(), 0, hash.Put()))
     {
         TraceKept(L"[%s] ！CryptCreateHash\u3000｛%s｝", FN, GetLastError());
         return false;

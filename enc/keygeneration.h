@@ -22,7 +22,19 @@ public:
     HmacSession& operator=(const HmacSession&) = delete;
     ~HmacSession() { ForgetKey(); }
 
+    // Acquires the provider context unless it is held; false with the thread's last error set.
+    bool AcquireProvider();
+    // Makes pKey the session's HMAC key unless it already is; false (traced under pszFn) on failure.
+    bool UseKey(const wchar_t* pszFn, const BYTE* pKey, int nKeyLen);
     void ForgetKey();
+
+    HCRYPTPROV Provider() const { return m_prov.Get(); }
+    HCRYPTKEY Key() const { return m_key.Get(); }
+    // Length of the key held, -1 when none.
+    int KeyLength() const { return m_nBytes; }
+
+private:
+    bool HoldsKey(const BYTE* pKey, int nKeyLen) const;
 
     GpCryptProv m_prov;
     GpCryptKey m_key;    // released before the context

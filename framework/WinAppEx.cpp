@@ -1,5 +1,10 @@
 #include "framework/WinAppEx.h"
 
+#include <commctrl.h>
+
+#include "common/GpErrorText.h"
+#include "common/GpTrace.h"
+
 namespace
 {
 CWinAppEx* s_pApp = nullptr;
@@ -44,6 +49,37 @@ BOOL CWinAppEx::RegisterWindowClass(const WNDCLASSW* pWndClass)
     if (GetClassInfoW(pWndClass->hInstance, pWndClass->lpszClassName, &existing))
         return TRUE;
     return ::RegisterClassW(pWndClass) != 0;
+}
+
+BOOL CWinAppEx::InitCommonControlsFromSystem(DWORD dwClasses)
+{
+    static const wchar_t* const FN = L"CWinAppEx::InitCommonControlsFromSystem";
+    using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    if (!m_comctl32)
+        m_comctl32.Reset(LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    if (!m_comctl32)
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] ！LoadLibraryEx<comctl32.dll>\u3000｛%s｝", FN, GpErrText(-1));
+        return FALSE;
+    }
+    auto pfnInit = reinterpret_cast<InitFn>(
+        reinterpret_cast<void*>(GetProcAddress(m_comctl32.Get(), "InitCommonControlsEx")));
+    if (pfnInit == nullptr)
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] ！GetProcAddress<InitCommonControlsEx>\u3000｛%s｝", FN, GpErrText(-1));
+        return FALSE;
+    }
+    INITCOMMONCONTROLSEX icc = {8, dwClasses};
+    return pfnInit(&icc);
+}
+
+BOOL FrameworkRestrictDllSearch()
+{
+    if (SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32))
+        return TRUE;
+    GPTRACE(TRACE_ERROR, L"[%s] ！SetDefaultDllDirectories\u3000｛%s｝", L"FrameworkRestrictDllSearch",
+            GpErrText(-1));
+    return FALSE;
 }
 
 const wchar_t* FrameworkCommandLineArgs(const wchar_t* psz)

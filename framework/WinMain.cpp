@@ -4,6 +4,8 @@
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR, int)
 {
+    // First of all: nothing may come from the program's folder, which its user may own.
+    FrameworkRestrictDllSearch();
     CWinAppEx* pApp = CWinAppEx::GetApp();
     if (pApp == nullptr)
         return -1;

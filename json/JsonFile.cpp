@@ -471,7 +471,7 @@ int JsonFile::Save()
         {
             rc = Write(text);
         }
-        HANDLE hOut = IsEncrypted() ? m_ef.m_hFile.Get() : m_hFile.Get();
+        HANDLE hOut = IsEncrypted() ? m_ef.FileHandle() : m_hFile.Get();
         if (rc == 1 && !FlushFileBuffers(hOut))
         {
             DWORD dwErr = GetLastError();

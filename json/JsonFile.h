@@ -32,6 +32,8 @@ public:
     void Close();
 
     bool IsEncrypted() const { return m_ef.m_nEncVersion != 0; }
+    // The plain file, INVALID_HANDLE_VALUE when none (the encrypted one is m_ef's).
+    HANDLE FileHandle() const { return m_hFile.Get(); }
 
     // Text form (JsonParser.cpp, JsonWriter.cpp).
     int Parse(const wchar_t* pszText);
@@ -46,10 +48,10 @@ public:
     JsonObjectT m_root;
     int m_nIndent = 0;
     VString m_strPath;
-    GpFile m_hFile; // the plain file; only Open and Close change it
     EncFile m_ef;
 
 private:
+    GpFile m_hFile; // the plain file; only Open and Close change it
     // The writer collects into a sink of its own and appends to the caller's text once: appending
     // piece by piece to a VString measures the whole text every time.
     void AppendIndented(JsonTextSink& sink, const wchar_t* pszText);
@@ -57,5 +59,6 @@ private:
     void PutArray(const JsonArrayT* pArr, JsonTextSink& sink);
     void PutValue(const JsonValueT* pValue, JsonTextSink& sink);
     int WriteTemp(const wchar_t* pszTarget, VString& tempPath);
+    int ParseChild(const wchar_t*& p, JsonValueT* pValue);
     int m_nDepth = 0; // objects and arrays open in the running parse
 };

@@ -125,28 +125,31 @@ void ParseString(const wchar_t*& p, VString& out)
 // Members and elements arrive one at a time; the array's own step (at most 1024 elements) would
 // copy a large array over and over. While parsing, an array grows by its current size, so that
 // parsing stays linear; afterwards it is back on its own rule for whatever is added later.
-template <typename T> class GeometricGrowth
+int ElementCount(const JsonArrayT& arr)
+{
+    return arr.GetSize();
+}
+int ElementCount(const JsonObjectT& obj)
+{
+    return obj.GetCount();
+}
+
+template <typename Container> class GeometricGrowth
 {
 public:
-    explicit GeometricGrowth(TmArray<T>* pArr) : m_pArr(pArr) {}
-    ~GeometricGrowth()
-    {
-        if (m_pArr != nullptr)
-            m_pArr->SetGrowBy(0);
-    }
+    explicit GeometricGrowth(Container& c) : m_c(c) {}
+    ~GeometricGrowth() { m_c.SetGrowBy(0); }
     GeometricGrowth(const GeometricGrowth&) = delete;
     GeometricGrowth& operator=(const GeometricGrowth&) = delete;
     // Before each addition.
     void Next()
     {
-        if (m_pArr == nullptr)
-            return;
-        int n = m_pArr->GetSize();
-        m_pArr->SetGrowBy(n >= 32 ? n : 0);
+        int n = ElementCount(m_c);
+        m_c.SetGrowBy(n >= 32 ? n : 0);
     }
 
 private:
-    TmArray<T>* m_pArr;
+    Container& m_c;
 };
 
 // Moves p to the next ',', ']' or '}' outside comments, or to the terminator.
@@ -157,6 +160,67 @@ void SkipToDelimiter(const wchar_t*& p)
         if (!SkipComment(p))
             p++;
     }
+}
+
+// Steps over whitespace and comments before a value; a '/' that starts no comment is skipped
+// together with the character after it.
+void SkipToValue(const wchar_t*& p)
+{
+    for (;;)
+    {
+        while (IsSpace(*p))
+            p++;
+        if (*p != L'/')
+            return;
+        if (!SkipComment(p))
+        {
+            p++;
+            if (*p != L'\0')
+                p++;
+        }
+    }
+}
+
+// The run of number characters at p, unchecked; p is left on its last character.
+void ParseNumber(const wchar_t*& p, JsonValueT& value)
+{
+    value.m_nType = JT_LITERAL;
+    const wchar_t* pRun = p;
+    while (IsNumberChar(*p))
+        p++;
+    AppendN(value.m_str, pRun, static_cast<size_t>(p - pRun));
+    p--;
+}
+
+// "true" or "false" at p in any case, kept in lower case; p is left on the last letter.
+int ParseBool(const wchar_t*& p, JsonValueT& value, const wchar_t* pszFn)
+{
+    value.m_nType = JT_LITERAL;
+    const wchar_t* pszWord = MatchNoCase(p, L"true")    ? L"true"
+                             : MatchNoCase(p, L"false") ? L"false"
+                                                        : nullptr;
+    if (pszWord == nullptr)
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] return code:%d next=<%s>", pszFn, -3, p);
+        return -337;
+    }
+    value.m_str = pszWord;
+    p += wcslen(pszWord) - 1;
+    return 0;
+}
+
+// "null" at p in any case, kept in lower case; p is left on the last letter.
+int ParseNull(const wchar_t*& p, JsonValueT& value, const wchar_t* pszFn)
+{
+    value.m_nType = JT_LITERAL;
+    if (!MatchNoCase(p, L"null"))
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] return code:%d next=<%s>", pszFn, -3, p);
+        return -348;
+    }
+    value.m_str = L"null";
+    p += 3;
+    return 0;
 }
 } // namespace
 
@@ -186,22 +250,22 @@ int JsonFile::ParseObject(const wchar_t*& p, JsonObjectT* pObj)
 {
     static const wchar_t* const FN = L"JsonFile::ParseObject";
     const wchar_t* pStart = p;
-    GeometricGrowth<JsonEelementT*> growth(pObj->m_pMembers);
+    GeometricGrowth<JsonObjectT> growth(*pObj);
     while (*p != L'}' && *p != L'\0')
     {
         if (*p == L'"')
         {
             // Ours until the object takes it over: a failed growth throws past us.
-            std::unique_ptr<JsonEelementT> elem(new JsonEelementT);
+            auto elem = std::make_unique<JsonEelementT>();
             p++;
             ParseString(p, elem->key);
             while (*p != L'\0' && *p != L':')
                 p++;
             if (*p == L'\0')
                 break;
-            elem->value = new JsonValueT;
+            elem->value = std::make_unique<JsonValueT>();
             p++;
-            int rc = ParseValue(p, elem->value);
+            int rc = ParseValue(p, elem->value.get());
             if (rc < 0)
             {
                 GPTRACE(TRACE_ERROR, L"[%s] ParseValue rc=%d val=<%s> next=<%s>", FN, rc,
@@ -209,9 +273,7 @@ int JsonFile::ParseObject(const wchar_t*& p, JsonObjectT* pObj)
                 return -406;
             }
             growth.Next();
-            if (pObj->Add(elem.get()) >= 0)
-                elem.release();
-            // else refused (no value before the end of the text): not an error here
+            pObj->Add(elem); // refused (no value before the end of the text): not an error here
             if (*p == L'}')
                 return Consumed(pStart, p);
             if (*p == L'\0')
@@ -226,23 +288,12 @@ int JsonFile::ParseValue(const wchar_t*& p, JsonValueT* pValue)
 {
     static const wchar_t* const FN = L"JsonFile::ParseValue";
     const wchar_t* pStart = p;
-    for (;;)
-    {
-        while (IsSpace(*p))
-            p++;
-        if (*p != L'/')
-            break;
-        if (!SkipComment(p))
-        {
-            p++;
-            if (*p != L'\0')
-                p++;
-        }
-    }
-
+    SkipToValue(p);
     wchar_t c = *p;
     if (c == L'\0')
         return Consumed(pStart, p); // the text ended before a value: it stays unset
+
+    int rc = 0;
     if (c == L'"')
     {
         pValue->m_nType = JT_STRING;
@@ -251,86 +302,28 @@ int JsonFile::ParseValue(const wchar_t*& p, JsonValueT* pValue)
     }
     else if (c == L'-' || (c >= L'0' && c <= L'9'))
     {
-        pValue->m_nType = JT_LITERAL;
-        const wchar_t* pRun = p;
-        while (IsNumberChar(*p))
-            p++;
-        AppendN(pValue->m_str, pRun, static_cast<size_t>(p - pRun));
-        p--;
+        ParseNumber(p, *pValue);
     }
     else if (c == L't' || c == L'f')
     {
-        pValue->m_nType = JT_LITERAL;
-        const wchar_t* pszWord = MatchNoCase(p, L"true")    ? L"true"
-                                 : MatchNoCase(p, L"false") ? L"false"
-                                                            : nullptr;
-        if (pszWord == nullptr)
-        {
-            GPTRACE(TRACE_ERROR, L"[%s] return code:%d next=<%s>", FN, -3, p);
-            return -337;
-        }
-        pValue->m_str = pszWord;
-        p += wcslen(pszWord) - 1;
+        rc = ParseBool(p, *pValue, FN);
     }
     else if (c == L'n')
     {
-        pValue->m_nType = JT_LITERAL;
-        if (!MatchNoCase(p, L"null"))
-        {
-            GPTRACE(TRACE_ERROR, L"[%s] return code:%d next=<%s>", FN, -3, p);
-            return -348;
-        }
-        pValue->m_str = L"null";
-        p += 3;
+        rc = ParseNull(p, *pValue, FN);
     }
     else if (c == L'[' || c == L'{')
     {
-        bool bArray = (c == L'[');
-        int nFail = bArray ? -310 : -298;
-        if (m_nDepth >= JSON_MAX_DEPTH)
-        {
-            GPTRACE(TRACE_ERROR, L"[%s] ！入れ子が深すぎます。 max=%d p=<%s>", FN, JSON_MAX_DEPTH, p);
-            return nFail;
-        }
-        p++;
-        m_nDepth++;
-        int rc;
-        if (bArray)
-        {
-            JsonArrayT* pArr = new JsonArrayT;
-            pValue->m_nType = JT_ARRAY;
-            pValue->m_pChild = pArr;
-            rc = ParseArray(p, pArr);
-            if (rc < 0)
-                GPTRACE(TRACE_ERROR, L"[%s] ParseArray rc=%d p=<%s>", FN, rc, p);
-        }
-        else
-        {
-            JsonObjectT* pObj = new JsonObjectT;
-            pValue->m_nType = JT_OBJECT;
-            pValue->m_pChild = pObj;
-            rc = ParseObject(p, pObj);
-            if (rc < 0)
-                GPTRACE(TRACE_ERROR, L"[%s] ParseObject rc=%d p=<%s>", FN, rc, p);
-        }
-        m_nDepth--;
-        if (rc < 0)
-        {
-            if (bArray)
-                delete static_cast<JsonArrayT*>(pValue->m_pChild);
-            else
-                delete static_cast<JsonObjectT*>(pValue->m_pChild);
-            pValue->m_pChild = nullptr;
-            pValue->m_nType = JT_INVALID;
-            return nFail;
-        }
+        rc = ParseChild(p, pValue);
     }
     else
     {
         GPTRACE(TRACE_ERROR, L"[%s] 不正な開始文字 *p=<%c> p=<%s>", FN, c, p);
         pValue->m_nType = JT_INVALID;
-        return -358;
+        rc = -358;
     }
+    if (rc < 0)
+        return rc;
 
     // p stands on the value's last character (or the terminator of an unterminated one).
     if (*p != L'\0')
@@ -339,11 +332,54 @@ int JsonFile::ParseValue(const wchar_t*& p, JsonValueT* pValue)
     return Consumed(pStart, p);
 }
 
+// The array or object at p ('[' or '{') as the value's child; p is left on its closing bracket.
+// A failure leaves the value unset, without a child.
+int JsonFile::ParseChild(const wchar_t*& p, JsonValueT* pValue)
+{
+    static const wchar_t* const FN = L"JsonFile::ParseValue";
+    bool bArray = (*p == L'[');
+    int nFail = bArray ? -310 : -298;
+    if (m_nDepth >= JSON_MAX_DEPTH)
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] ！入れ子が深すぎます。 max=%d p=<%s>", FN, JSON_MAX_DEPTH, p);
+        return nFail;
+    }
+    p++;
+    m_nDepth++;
+    int rc;
+    if (bArray)
+    {
+        auto arr = std::make_unique<JsonArrayT>();
+        JsonArrayT* pArr = arr.get();
+        pValue->m_nType = JT_ARRAY;
+        pValue->m_pChild = std::move(arr);
+        rc = ParseArray(p, pArr);
+        if (rc < 0)
+            GPTRACE(TRACE_ERROR, L"[%s] ParseArray rc=%d p=<%s>", FN, rc, p);
+    }
+    else
+    {
+        auto obj = std::make_unique<JsonObjectT>();
+        JsonObjectT* pObj = obj.get();
+        pValue->m_nType = JT_OBJECT;
+        pValue->m_pChild = std::move(obj);
+        rc = ParseObject(p, pObj);
+        if (rc < 0)
+            GPTRACE(TRACE_ERROR, L"[%s] ParseObject rc=%d p=<%s>", FN, rc, p);
+    }
+    m_nDepth--;
+    if (rc >= 0)
+        return 0;
+    pValue->m_pChild.reset();
+    pValue->m_nType = JT_INVALID;
+    return nFail;
+}
+
 int JsonFile::ParseArray(const wchar_t*& p, JsonArrayT* pArr)
 {
     static const wchar_t* const FN = L"JsonFile::ParseArray";
     const wchar_t* pStart = p;
-    GeometricGrowth<JsonValueT*> growth(pArr);
+    GeometricGrowth<JsonArrayT> growth(*pArr);
     while (*p != L']' && *p != L'\0')
     {
         if (IsSpace(*p))
@@ -351,7 +387,7 @@ int JsonFile::ParseArray(const wchar_t*& p, JsonArrayT* pArr)
             p++;
             continue;
         }
-        std::unique_ptr<JsonValueT> value(new JsonValueT);
+        auto value = std::make_unique<JsonValueT>();
         int rc = ParseValue(p, value.get());
         if (rc < 0)
         {
@@ -361,8 +397,7 @@ int JsonFile::ParseArray(const wchar_t*& p, JsonArrayT* pArr)
         if (*p == L',')
             p++;
         growth.Next();
-        pArr->Add(value.get());
-        value.release();
+        pArr->Add(std::move(value));
     }
     return Consumed(pStart, p);
 }

@@ -1,6 +1,5 @@
 #include "json/JsonValue.h"
 
-#include <new>
 #include <wchar.h>
 
 #include "common/GpTrace.h"
@@ -49,24 +48,15 @@ JsonValueT* IndexInto(const JsonArrayT& arr, const wchar_t*& p)
         GPTRACE(TRACE_WARNING, L"\u3000Index(%d)が範囲外 [n=%d]", static_cast<int>(nIndex), arr.GetSize());
         return nullptr;
     }
-    return arr[static_cast<int>(nIndex)];
+    return arr[static_cast<int>(nIndex)].get();
 }
 } // namespace
-
-JsonValueT::~JsonValueT()
-{
-    if (m_nType == JT_OBJECT)
-        delete static_cast<JsonObjectT*>(m_pChild);
-    else if (m_nType == JT_ARRAY)
-        delete static_cast<JsonArrayT*>(m_pChild);
-    m_pChild = nullptr;
-}
 
 int JsonValueT::SetValue(const wchar_t* pszText)
 {
     if (m_nType == JT_ARRAY || m_nType == JT_OBJECT)
         return -2;
-    m_pChild = nullptr;
+    m_pChild.reset();
     if (pszText == nullptr)
     {
         m_nType = JT_LITERAL;
@@ -84,43 +74,26 @@ int JsonValueT::SetValue(const wchar_t* pszText)
     return -3;
 }
 
-JsonArrayT::~JsonArrayT()
-{
-    for (int i = 0; i < GetSize(); i++)
-        delete (*this)[i];
-    SetSize(0);
-}
-
-JsonObjectT::JsonObjectT() : m_pMembers(new (std::nothrow) TmArray<JsonEelementT*>) {}
-
-JsonObjectT::~JsonObjectT()
-{
-    Clear();
-    delete m_pMembers;
-    m_pMembers = nullptr;
-}
-
-int JsonObjectT::Add(JsonEelementT* pElem)
+int JsonObjectT::Add(std::unique_ptr<JsonEelementT>& elem)
 {
     static const wchar_t* const FN = L"JsonObjectT::Add";
-    if (m_pMembers == nullptr || pElem == nullptr)
+    if (!elem)
     {
-        GPTRACE(TRACE_ERROR, L"[%s] NullPointer! ar=0x%p, elem=0x%p.", FN, m_pMembers, pElem);
+        GPTRACE(TRACE_ERROR, L"[%s] NullPointer! ar=0x%p, elem=0x%p.", FN,
+                static_cast<const void*>(&m_members), static_cast<const void*>(elem.get()));
         return -1;
     }
     // A member without a value would be written as a name with nothing after it.
-    if (pElem->value == nullptr || pElem->value->m_nType == JT_INVALID)
+    if (!elem->value || elem->value->m_nType == JT_INVALID)
     {
-        GPTRACE(TRACE_ERROR, L"[%s] 不正データ key=<%s>", FN, pElem->key.c_str());
+        GPTRACE(TRACE_ERROR, L"[%s] 不正データ key=<%s>", FN, elem->key.c_str());
         return -3;
     }
-    m_pMembers->Add(pElem);
-    return m_pMembers->GetSize();
-}
-
-int JsonObjectT::GetCount() const
-{
-    return m_pMembers != nullptr ? m_pMembers->GetSize() : -1;
+    // Grown first: when growth throws, the member is still the caller's.
+    int n = m_members.GetSize();
+    m_members.SetSize(n + 1);
+    m_members[n] = std::move(elem);
+    return n + 1;
 }
 
 JsonEelementT* JsonObjectT::GetAt(int nIndex) const
@@ -131,7 +104,7 @@ JsonEelementT* JsonObjectT::GetAt(int nIndex) const
         GPTRACE(TRACE_WARNING, L"\u3000Index(%d)が範囲外 [n=%d]", nIndex, nCount);
         return nullptr;
     }
-    return (*m_pMembers)[nIndex];
+    return m_members[nIndex].get();
 }
 
 JsonEelementT* JsonObjectT::Find(const wchar_t* pszName) const
@@ -146,15 +119,6 @@ JsonEelementT* JsonObjectT::Find(const wchar_t* pszName) const
             return pElem;
     }
     return nullptr;
-}
-
-void JsonObjectT::Clear()
-{
-    if (m_pMembers == nullptr)
-        return;
-    for (int i = 0; i < m_pMembers->GetSize(); i++)
-        delete (*m_pMembers)[i];
-    m_pMembers->SetSize(0);
 }
 
 JsonValueT* JsonObjectT::FindValue(const wchar_t* pszPath) const
@@ -180,7 +144,7 @@ JsonValueT* JsonObjectT::FindValue(const wchar_t* pszPath) const
         JsonEelementT* pElem = pObj->Find(szName);
         if (pElem == nullptr)
             return nullptr;
-        pResult = pElem->value;
+        pResult = pElem->value.get();
 
         if (pResult != nullptr && pResult->m_nType == JT_ARRAY)
         {

@@ -23,7 +23,7 @@ void JsonFile::PutObject(const JsonObjectT* pObj, JsonTextSink& sink)
         AppendIndented(sink, L"\"");
         sink.Put(pElem->key.c_str());
         sink.Put(L"\" : ");
-        PutValue(pElem->value, sink);
+        PutValue(pElem->value.get(), sink);
         if (i + 1 < nCount)
             sink.Put(L",");
         sink.Put(L"\r\n");
@@ -39,7 +39,7 @@ void JsonFile::PutArray(const JsonArrayT* pArr, JsonTextSink& sink)
     int nCount = pArr->GetSize();
     for (int i = 0; i < nCount; i++)
     {
-        PutValue((*pArr)[i], sink);
+        PutValue((*pArr)[i].get(), sink);
         if (i + 1 < nCount)
             AppendIndented(sink, L",");
     }

@@ -32,11 +32,16 @@ public:
     DWORD CheckLog();
     int GetUnsentLogCount(int nPass);
 
-    GpKernelHandle m_hThread;  // the worker; closed only by this checker once it has ended
+    // The worker thread, null when none is held.
+    HANDLE ThreadHandle() const { return m_hThread.Get(); }
+
     volatile LONG m_bStop = 0; // set by the main thread, read by the worker
     int m_nLastCount = -1;
     VString m_strLogsDir;
     TmArray<VString> m_folders;
+
+protected:
+    GpKernelHandle m_hThread; // the worker; closed only by this checker once it has ended
 };
 
 // Thread entry: runs CheckLog of the checker passed as the argument.

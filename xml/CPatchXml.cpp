@@ -34,27 +34,6 @@ HRESULT CreateDocument(REFCLSID clsid, GpComPtr<IXMLDOMDocument>& doc)
         return hr;
     return unknown->QueryInterface(IID_XmlDomDocument, doc.PutVoid());
 }
-
-// A string variant that frees its text when it goes.
-class PathVariant
-{
-public:
-    explicit PathVariant(const wchar_t* psz)
-    {
-        VariantInit(&m_v);
-        m_v.vt = VT_BSTR;
-        m_v.bstrVal = SysAllocString(psz);
-        if (m_v.bstrVal == nullptr)
-            XmlRaise(E_OUTOFMEMORY);
-    }
-    ~PathVariant() { VariantClear(&m_v); }
-    PathVariant(const PathVariant&) = delete;
-    PathVariant& operator=(const PathVariant&) = delete;
-    const VARIANT& Get() const { return m_v; }
-
-private:
-    VARIANT m_v;
-};
 } // namespace
 
 CPatchXml::~CPatchXml()
@@ -93,7 +72,9 @@ BOOL CPatchXml::Load(const wchar_t* pszPath)
         doc->put_validateOnParse(VARIANT_FALSE);
         doc->put_resolveExternals(VARIANT_FALSE);
 
-        PathVariant path(m_strXmlPath);
+        GpVariant path;
+        if (!path.SetString(m_strXmlPath))
+            XmlRaise(E_OUTOFMEMORY);
         VARIANT_BOOL bSuccess = VARIANT_FALSE;
         hr = doc->load(path.Get(), &bSuccess);
         if (hr == S_OK && bSuccess != VARIANT_FALSE)

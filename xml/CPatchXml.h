@@ -2,7 +2,7 @@
 #include <windows.h>
 #include <msxml2.h>
 
-#include "xml/ComPtr.h"
+#include "common/GpComHandles.h"
 #include "common/VString.h"
 
 // Values of the "ProductInfo" element of "PatchConfig.xml".

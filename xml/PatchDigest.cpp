@@ -39,3 +39,8 @@ int PatchDigestBytes(const wchar_t* pszText, BYTE (&out)[PATCH_DIGEST_BUFFER_BYT
     }
     return PATCH_DIGEST_OK;
 }
+
+bool PatchDigestMatches(const BYTE* pActual, const BYTE (&expected)[PATCH_DIGEST_BUFFER_BYTES])
+{
+    return memcmp(pActual, expected, PATCH_DIGEST_COMPARED_BYTES) == 0;
+}

@@ -15,3 +15,6 @@ constexpr int PATCH_DIGEST_TOO_LONG = -2; // more than 100 characters: refused b
 // space skipped, at most two digits). Answers PATCH_DIGEST_OK, PATCH_DIGEST_TOO_LONG, or the
 // position 2k at which no digit could be read (0 for an empty text).
 int PatchDigestBytes(const wchar_t* pszText, BYTE (&out)[PATCH_DIGEST_BUFFER_BYTES]);
+
+// The agent's comparison: the first 20 bytes of the computed digest against the converted text.
+bool PatchDigestMatches(const BYTE* pActual, const BYTE (&expected)[PATCH_DIGEST_BUFFER_BYTES]);

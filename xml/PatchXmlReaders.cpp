@@ -11,48 +11,14 @@ namespace
 constexpr size_t CCH_VERSION_ATTR = 12; // "ConfigFileVersion": 11 characters and the terminator
 constexpr size_t CCH_ATTR = 260;
 
-// A text of the document interface that frees itself.
-class XmlBstr
-{
-public:
-    explicit XmlBstr(const wchar_t* psz) : m_bstr(SysAllocString(psz))
-    {
-        if (m_bstr == nullptr)
-            XmlRaise(E_OUTOFMEMORY);
-    }
-    ~XmlBstr() { SysFreeString(m_bstr); }
-    XmlBstr(const XmlBstr&) = delete;
-    XmlBstr& operator=(const XmlBstr&) = delete;
-    BSTR Get() const { return m_bstr; }
-
-private:
-    BSTR m_bstr;
-};
-
-class XmlVariant
-{
-public:
-    XmlVariant() { VariantInit(&m_v); }
-    ~XmlVariant() { VariantClear(&m_v); }
-    XmlVariant(const XmlVariant&) = delete;
-    XmlVariant& operator=(const XmlVariant&) = delete;
-    VARIANT* Put()
-    {
-        VariantClear(&m_v);
-        return &m_v;
-    }
-    VARIANT& Get() { return m_v; }
-
-private:
-    VARIANT m_v;
-};
-
 // The first descendant of the root with the tag name, in document order.
 GpComPtr<IXMLDOMNode> FindElement(IXMLDOMElement* pRoot, const wchar_t* pszTag)
 {
     if (pRoot == nullptr)
         XmlRaise(E_POINTER);
-    XmlBstr tag(pszTag);
+    GpBstr tag(pszTag);
+    if (!tag)
+        XmlRaise(E_OUTOFMEMORY);
     GpComPtr<IXMLDOMNodeList> list;
     XmlCheck(pRoot->getElementsByTagName(tag.Get(), list.Put()));
     if (!list)
@@ -74,12 +40,14 @@ void ReadAttribute(IXMLDOMNode* pElement, const wchar_t* pszName, wchar_t* pBuf,
     XmlCheck(pElement->get_attributes(attributes.Put()));
     if (!attributes)
         XmlRaise(E_POINTER);
-    XmlBstr name(pszName);
+    GpBstr name(pszName);
+    if (!name)
+        XmlRaise(E_OUTOFMEMORY);
     GpComPtr<IXMLDOMNode> attribute;
     XmlCheck(attributes->getNamedItem(name.Get(), attribute.Put()));
     if (!attribute)
         return;
-    XmlVariant value;
+    GpVariant value;
     XmlCheck(attribute->get_nodeValue(value.Put()));
     if (value.Get().vt != VT_BSTR)
         XmlCheck(VariantChangeType(&value.Get(), &value.Get(), 0, VT_BSTR));

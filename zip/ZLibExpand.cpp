@@ -16,6 +16,7 @@
 #include "zip/ZLibExtraLocal.h"
 #include "zip/ZLibFileFunc.h"
 #include "zip/ZipCentralDir.h"
+#include "zip/ZipEntryPath.h"
 
 namespace
 {
@@ -31,61 +32,6 @@ constexpr ULONGLONG CENTRAL_RECORD_BYTES = 46;           // fixed part of a dire
 int CodeOr(DWORD dwErr, int nFallback)
 {
     return dwErr != 0 ? static_cast<int>(dwErr) : nFallback;
-}
-
-bool IsSep(wchar_t c)
-{
-    return c == L'\\' || c == L'/';
-}
-
-// A component that names a legacy device (CON, NUL, COM1, "aux.txt", ...): Win32 opens the
-// device in any folder instead of a file in the destination.
-bool IsDeviceName(const wchar_t* pStart, const wchar_t* pEnd)
-{
-    static const wchar_t* const s_names[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
-    const wchar_t* pBase = pStart;
-    while (pBase < pEnd && *pBase != L'.')
-        pBase++;
-    while (pBase > pStart && pBase[-1] == L' ')
-        pBase--;
-    size_t n = static_cast<size_t>(pBase - pStart);
-    for (const wchar_t* pszName : s_names)
-    {
-        if (n == wcslen(pszName) && _wcsnicmp(pStart, pszName, n) == 0)
-            return true;
-    }
-    return n == 4 && (_wcsnicmp(pStart, L"COM", 3) == 0 || _wcsnicmp(pStart, L"LPT", 3) == 0) &&
-           pStart[3] >= L'1' && pStart[3] <= L'9';
-}
-
-// A relative path that stays inside the destination: not empty, not rooted, no drive or stream
-// colon, no device name, and no component that climbs out (Win32 drops trailing dots and blanks,
-// so "... " climbs as well as "..").
-bool IsSafeRelPath(const wchar_t* psz)
-{
-    if (psz == nullptr || psz[0] == L'\0' || IsSep(psz[0]) || wcschr(psz, L':') != nullptr)
-        return false;
-    const wchar_t* pStart = psz;
-    for (const wchar_t* p = psz;; p++)
-    {
-        if (*p == L'\0' || IsSep(*p))
-        {
-            int nDots = 0;
-            bool bOnlyDots = p > pStart;
-            for (const wchar_t* q = pStart; q < p; q++)
-            {
-                if (*q == L'.')
-                    nDots++;
-                else if (*q != L' ')
-                    bOnlyDots = false;
-            }
-            if ((bOnlyDots && nDots >= 2) || IsDeviceName(pStart, p))
-                return false;
-            if (*p == L'\0')
-                return true;
-            pStart = p + 1;
-        }
-    }
 }
 
 // Copies the current entry's data into hFile in 16 MiB blocks.
@@ -223,7 +169,7 @@ int ReadEntryInfo(unzFile uf, StoredEntry& e)
         GPTRACE(TRACE_ERROR, L"[%s] ！unzGetCurrentFileInfo64\u3000err=%d.", ME, rc);
         return -624;
     }
-    e.bNameFits = e.fi.size_filename < NAME_CCH;
+    e.bNameFits = ZipStoredNameFits(e.fi.size_filename);
     e.szName[e.bNameFits ? e.fi.size_filename : NAME_CCH] = '\0';
     return ERROR_OK;
 }
@@ -276,15 +222,13 @@ int BuildOutputPath(StoredEntry& e, const ZLibExtraLocal& extra, const wchar_t* 
     }
     // The agent writes with system rights: an entry must never reach outside the destination
     // (an empty destination would root the entry's path at the current drive).
-    if (pszDest == nullptr || pszDest[0] == L'\0' || !IsSafeRelPath(pszRel))
+    if (pszDest == nullptr || pszDest[0] == L'\0' || !IsSafeEntryRelPath(pszRel))
     {
         GPTRACE(TRACE_ERROR, L"[%s] ！不正なパス\u3000展開先外への書き込みを拒否\u3000<%s>\u3000dest=<%s>",
                 ME, pszRel, pszDest);
         return ZEXP_ERR_UNSAFE_PATH;
     }
-    strPath = pszDest;
-    strPath.AppendUnlessPresent(L"\\");
-    strPath.Cat(pszRel);
+    strPath = ZipEntryOutputPath(pszDest, pszRel);
     return ERROR_OK;
 }
 

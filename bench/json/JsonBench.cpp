@@ -31,7 +31,7 @@ void Count(const JsonValueT* pValue, long long& nValues);
 void CountObject(const JsonObjectT* pObj, long long& nValues)
 {
     for (int i = 0; i < pObj->GetCount(); i++)
-        Count(pObj->GetAt(i)->value, nValues);
+        Count(pObj->GetAt(i)->value.get(), nValues);
 }
 void Count(const JsonValueT* pValue, long long& nValues)
 {
@@ -42,7 +42,7 @@ void Count(const JsonValueT* pValue, long long& nValues)
     {
         const JsonArrayT* pArr = pValue->GetArray();
         for (int i = 0; i < pArr->GetSize(); i++)
-            Count((*pArr)[i], nValues);
+            Count((*pArr)[i].get(), nValues);
     }
 }
 } // namespace

@@ -4,7 +4,7 @@
 #include "fuzz/FuzzHarness.h"
 #include "fuzz/FuzzSeeds.h"
 #include "xml/CPatchXml.h"
-#include "xml/ComPtr.h"
+#include "common/GpComHandles.h"
 #include "xml/PatchDigest.h"
 
 using namespace lumofuzz;

@@ -14,7 +14,7 @@
 #include "tools/PatchBuilder/BuilderText.h"
 #include "tools/PatchBuilder/PatchBuild.h"
 #include "tools/PatchBuilder/ZipWriter.h"
-#include "xml/ComPtr.h"
+#include "common/GpComHandles.h"
 #include "zip/ZLibExpand.h"
 
 using namespace lumotest;

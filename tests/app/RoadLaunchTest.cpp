@@ -1,5 +1,6 @@
-// Agent launch, result channel and tool-mode staging, in-process against the service stand-in
-// QvServiceSim.exe; the agent's side is played by a second application object.
+// Agent launch, result channel, tool-mode staging and where the outcome is stored, in-process
+// against the service stand-in QvServiceSim.exe; the agent's side is played by a second application
+// object.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -30,6 +31,13 @@ void AgentReportsOnFirstWait(int nExitCode, int nExtInfo)
         agent.WriteExitString();
         return WaitForSingleObject(h, ms);
     };
+}
+
+// The service stand-in starts nothing and names this process as the agent it started: the agent
+// played in process passes the tool's check of who reports.
+std::wstring ExecAsThisProcess()
+{
+    return L"/exec=pid:" + std::to_wstring(GetCurrentProcessId());
 }
 
 // The user's temporary folder of the test: a fresh folder whose path holds a blank.
@@ -106,7 +114,7 @@ TEST(ExitString, ZeroCodeHasItsOwnTraceLine)
 TEST(AgentLaunch, ReportTravelsFromAgentToTool)
 {
     ServiceSimProcess sim;
-    ASSERT_TRUE(sim.Start(L"/exec=off"));
+    ASSERT_TRUE(sim.Start(ExecAsThisProcess()));
     struct Case
     {
         int exitCode, extInfo, answer;
@@ -132,7 +140,8 @@ TEST(AgentLaunch, ReportTravelsFromAgentToTool)
         "cmd=11 qual=10 opt=1 req=2768 reply=16 size=16 session=" + std::to_string(session) + " pid=" + pid +
         " pid2=" + pid +
         " const=5 requester=<LumoAgent> cmdline=<C:\\t\\LumoAgent.exe /Agent /n "
-        "/p=\"C:\\t\\p.zip\"> started=0 -> status=37";
+        "/p=\"C:\\t\\p.zip\"> started=" +
+        pid + " -> status=37";
     EXPECT_NE(std::string::npos, sim.Log().find(expected)) << sim.Log();
 }
 
@@ -168,7 +177,7 @@ TEST(AgentLaunch, ServiceFailuresBecomeExitCodeTen)
 TEST(AgentLaunch, GivesUpAfterSixHundredWaitsWithExitCodeTen)
 {
     ServiceSimProcess sim;
-    ASSERT_TRUE(sim.Start(L"/exec=off"));
+    ASSERT_TRUE(sim.Start(ExecAsThisProcess()));
     std::vector<DWORD> waits;
     GpSeam().WaitForObjectFn = [&](HANDLE, DWORD ms) {
         waits.push_back(ms);
@@ -189,7 +198,7 @@ TEST(AgentLaunch, GivesUpAfterSixHundredWaitsWithExitCodeTen)
 TEST(AgentLaunch, CommandLineOfMoreThan779CharactersIsNeverSent)
 {
     ServiceSimProcess sim;
-    ASSERT_TRUE(sim.Start(L"/exec=off"));
+    ASSERT_TRUE(sim.Start(ExecAsThisProcess()));
     std::wstring fits = L"C:\\a.exe /Agent " + std::wstring(779 - 16, L'x');
     ASSERT_EQ(779u, fits.size());
     AgentReportsOnFirstWait(0, 0);
@@ -336,7 +345,7 @@ TEST_F(StagingTest, ConfirmationNamesThePatchAndCanBeDeclined)
 TEST_F(StagingTest, StagingFolderGoesAfterSuccessOnly)
 {
     ServiceSimProcess sim;
-    ASSERT_TRUE(sim.Start(L"/exec=off"));
+    ASSERT_TRUE(sim.Start(ExecAsThisProcess()));
     m_app.m_bConfirm = 0;
     wcscpy(m_app.m_szMode, L"/sp");
     AgentReportsOnFirstWait(7, 18);
@@ -360,7 +369,7 @@ TEST_F(StagingTest, StagingFolderGoesAfterSuccessOnly)
 TEST_F(StagingTest, StagingFolderStillInUseAfterSuccessIsDeletedOnceReleased)
 {
     ServiceSimProcess sim;
-    ASSERT_TRUE(sim.Start(L"/exec=off"));
+    ASSERT_TRUE(sim.Start(ExecAsThisProcess()));
     m_app.m_bConfirm = 0;
     // The agent reports while its copy of the program is still open; it lets go a few pauses later.
     GpFile held;
@@ -385,4 +394,283 @@ TEST_F(StagingTest, StagingFolderStillInUseAfterSuccessIsDeletedOnceReleased)
     EXPECT_TRUE(wasHeld);
     EXPECT_EQ(3, pauses);
     EXPECT_FALSE(FileExists(Stage(1)));
+}
+
+// Whatever holds the channel's names before the tool, the tool ends before any agent is asked for.
+TEST(AgentLaunch, ChannelHeldByAnotherProcessIsRefusedBeforeAnyAgent)
+{
+    enum Holder
+    {
+        ListeningPipe, // a server instance waiting for the agent's report
+        BusyPipe,      // an instance with a client on it
+        Event,         // the event, to wake the tool at will
+    };
+    struct Case
+    {
+        Holder holder;
+        int extInfo;
+        const wchar_t* trace;
+    } cases[] = {
+        {ListeningPipe, ERROR_ACCESS_DENIED, L"[LumoAgentApp::LumoAgentAct] パイプの作成に失敗しました｛"},
+        {BusyPipe, ERROR_ACCESS_DENIED, L"[LumoAgentApp::LumoAgentAct] パイプの作成に失敗しました｛"},
+        {Event, ERROR_ALREADY_EXISTS, L"[LumoAgentApp::LumoAgentAct] イベントハンドルの作成に失敗しました｛"},
+    };
+    ServiceSimProcess sim;
+    ASSERT_TRUE(sim.Start(ExecAsThisProcess()));
+    // A tool that went on anyway fails at once instead of waiting ten minutes.
+    GpSeam().WaitForObjectFn = [](HANDLE, DWORD) { return static_cast<DWORD>(WAIT_TIMEOUT); };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.holder);
+        GpFile squatter, client;
+        GpKernelHandle event;
+        if (c.holder == Event)
+            event.Reset(CreateEventW(nullptr, FALSE, FALSE, RESULT_EVENT_NAME));
+        else
+            squatter.Reset(CreateNamedPipeW(RESULT_PIPE_NAME, PIPE_ACCESS_DUPLEX, 0, 2, 0, 0, 0, nullptr));
+        if (c.holder == BusyPipe)
+            client.Reset(CreateFileW(RESULT_PIPE_NAME, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(event || squatter);
+        ASSERT_TRUE(c.holder != BusyPipe || client);
+        TraceCapture capture;
+        LumoAgentApp tool;
+        EXPECT_EQ(c.extInfo, tool.LumoAgentAct(L"x /Agent /n"));
+        EXPECT_EQ(10, tool.m_nExitCode);
+        EXPECT_EQ(c.extInfo, tool.m_nExtInfo);
+        EXPECT_TRUE(capture.WaitFor(c.trace));
+        EXPECT_EQ(
+            c.holder != Event,
+            capture.Contains(
+                L"[LumoAgentApp::LumoAgentAct] ！パイプは既に存在します\u3000<\\\\.\\pipe\\nlxKVUpdate>"));
+    }
+    Sleep(200);
+    EXPECT_EQ(std::string::npos, sim.Log().find("cmd=11 ")) << sim.Log();
+}
+
+// The tool's instance takes no second server, so nobody can stand in for it once it exists.
+TEST(AgentLaunch, NoSecondServerBesideTheTool)
+{
+    ServiceSimProcess sim;
+    ASSERT_TRUE(sim.Start(ExecAsThisProcess()));
+    DWORD dwErr = 0;
+    GpSeam().WaitForObjectFn = [&](HANDLE h, DWORD ms) {
+        GpFile second(CreateNamedPipeW(RESULT_PIPE_NAME, PIPE_ACCESS_DUPLEX, 0, 2, 520, 520, 0, nullptr));
+        dwErr = second ? 0 : GetLastError();
+        LumoAgentApp agent;
+        agent.m_bAgent = 1;
+        agent.WriteExitString();
+        return WaitForSingleObject(h, ms);
+    };
+    LumoAgentApp tool;
+    EXPECT_EQ(0, tool.LumoAgentAct(L"x /Agent /n"));
+    EXPECT_NE(0u, dwErr) << "a second server instance was created";
+}
+
+// Only the process the service started may report: anyone else's report is turned away, and the
+// tool waits on for its own agent.
+TEST(AgentLaunch, ReportFromAnotherProcessIsNotBelieved)
+{
+    ServiceSimProcess sim;
+    // The service names a process other than this one as the agent it started.
+    DWORD dwOther = GetCurrentProcessId() + 4;
+    ASSERT_TRUE(sim.Start(L"/exec=pid:" + std::to_wstring(dwOther)));
+    int waits = 0;
+    GpSeam().WaitForObjectFn = [&](HANDLE h, DWORD) {
+        if (waits++ == 0)
+        {
+            LumoAgentApp stranger;
+            stranger.m_bAgent = 1;
+            stranger.WriteExitString(); // "SUCCESS"
+            return WaitForSingleObject(h, 1000);
+        }
+        return static_cast<DWORD>(WAIT_TIMEOUT);
+    };
+    TraceCapture capture;
+    LumoAgentApp tool;
+    EXPECT_EQ(ERROR_TIMEOUT, tool.LumoAgentAct(L"x /Agent /n"));
+    EXPECT_EQ(10, tool.m_nExitCode);
+    EXPECT_EQ(ERROR_TIMEOUT, tool.m_nExtInfo);
+    EXPECT_EQ(600, waits);
+    EXPECT_TRUE(capture.WaitFor(
+        L"[LumoAgentApp::LumoAgentAct] ！接続元は起動した LumoAgent ではありません\u3000pid=" +
+        std::to_wstring(GetCurrentProcessId()) + L" agent=" + std::to_wstring(dwOther)));
+    EXPECT_FALSE(capture.Contains(L"LumoAgent 正常終了"));
+}
+
+// Wine does not enforce how a client opens a pipe: the flags are checked where they are asked for.
+TEST(AgentLaunch, AgentOpensTheChannelAtIdentificationLevel)
+{
+    std::vector<std::pair<std::wstring, DWORD>> opens;
+    GpSeam().OpenPipeClientFn = [&](const wchar_t* name, DWORD access, DWORD flags) {
+        opens.emplace_back(name, flags);
+        return CreateFileW(name, access, 0, nullptr, OPEN_EXISTING, flags, nullptr);
+    };
+    GpKernelHandle event(CreateEventW(nullptr, FALSE, FALSE, RESULT_EVENT_NAME));
+    GpFile pipe(CreateNamedPipeW(RESULT_PIPE_NAME, PIPE_ACCESS_DUPLEX, 0, 1, 520, 520, 0, nullptr));
+    ASSERT_TRUE(pipe.IsValid());
+    LumoAgentApp agent;
+    agent.m_bAgent = 1;
+    agent.WriteExitString();
+    ASSERT_EQ(1u, opens.size());
+    EXPECT_EQ(RESULT_PIPE_NAME, opens[0].first);
+    DWORD flags = opens[0].second;
+    EXPECT_NE(0u, flags & SECURITY_SQOS_PRESENT);
+    EXPECT_EQ(static_cast<DWORD>(SECURITY_IDENTIFICATION),
+              flags & (SECURITY_DELEGATION | SECURITY_CONTEXT_TRACKING));
+    wchar_t text[16] = {};
+    DWORD cb = 0;
+    EXPECT_TRUE(ReadFile(pipe.Get(), text, sizeof(text) - sizeof(wchar_t), &cb, nullptr));
+    EXPECT_EQ(std::wstring(L"SUCCESS"), text);
+}
+
+// Another tool's staging folder is neither deleted nor reused; a folder nobody holds is a leftover,
+// whatever lies in it.
+TEST_F(StagingTest, StagingFolderOfAnotherToolIsLeftAlone)
+{
+    struct Case
+    {
+        const char* name;
+        std::vector<int> present;
+        bool holdFirst; // LumoTool1's lock file is held as a running tool holds it
+        int used;
+    } cases[] = {
+        {"held first", {1}, true, 2},
+        {"held first and leftover second", {1, 2}, true, 3},
+        {"planted lock nobody holds", {1}, false, 2},
+        {"held first among three", {1, 2, 3}, true, 0}, // 10/183, LumoTool1 untouched
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        for (int n : c.present)
+        {
+            CreateDirectoryW(Stage(n).c_str(), nullptr);
+            WriteFileBytes(Stage(n) + L"\\LumoAgent.exe", "being copied");
+        }
+        WriteFileBytes(Stage(1) + L"\\LumoTool.lock", "");
+        GpFile lock;
+        if (c.holdFirst)
+            lock.Reset(CreateFileW((Stage(1) + L"\\LumoTool.lock").c_str(),
+                                   GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(!c.holdFirst || lock);
+        TraceCapture capture;
+        LumoAgentApp app;
+        wcscpy(app.m_szPatchPath, m_patch.c_str());
+        wcscpy(app.m_szPatchName, L"QVClient_v1.2.3.zip");
+        app.m_bConfirm = 0;
+        EXPECT_EQ(0, app.UserProgress()); // no service
+        EXPECT_EQ(10, app.m_nExitCode);
+        EXPECT_EQ(c.used == 0 ? ERROR_ALREADY_EXISTS : ERROR_FILE_NOT_FOUND, app.m_nExtInfo);
+        EXPECT_EQ(c.holdFirst, ReadFileBytes(Stage(1) + L"\\LumoAgent.exe") == "being copied");
+        EXPECT_EQ(c.holdFirst,
+                  capture.Contains(L"[LumoAgentApp::UserProgress] Temp Folder InUse[" + Stage(1) + L"]"));
+        if (c.used != 0)
+        {
+            EXPECT_EQ("patch bytes", ReadFileBytes(Stage(c.used) + L"\\QVClient_v1.2.3.zip"));
+        }
+        lock.Reset();
+        for (int n = 1; n <= 3; n++)
+            RemoveTree(Stage(n));
+    }
+}
+
+// Neither copy replaces a file that is already at its target: here the patch's own name.
+TEST_F(StagingTest, StagingCopiesNeverReplaceAFile)
+{
+    struct Case
+    {
+        const wchar_t* patchName;
+        const wchar_t* trace;
+    } cases[] = {
+        {L"LumoAgent.exe",
+         L"[LumoAgentApp::UserProgress] CopyFile err["}, // the program's copy meets the patch
+        {L"LumoTool.lock",
+         L"[LumoAgentApp::UserProgress] CopyFile err["}, // the patch meets the folder's lock
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(ToUtf8(c.patchName));
+        TraceCapture capture;
+        LumoAgentApp app;
+        wcscpy(app.m_szPatchPath, m_patch.c_str());
+        wcscpy(app.m_szPatchName, c.patchName);
+        app.m_bConfirm = 0;
+        EXPECT_EQ(0, app.UserProgress());
+        EXPECT_EQ(10, app.m_nExitCode);
+        EXPECT_EQ(ERROR_FILE_EXISTS, app.m_nExtInfo);
+        EXPECT_TRUE(capture.WaitFor(c.trace));
+        if (wcscmp(c.patchName, L"LumoAgent.exe") == 0)
+        {
+            EXPECT_EQ("patch bytes", ReadFileBytes(Stage(1) + L"\\LumoAgent.exe"));
+        }
+        RemoveTree(Stage(1));
+    }
+}
+
+// A second tool started while the first waits for its agent: it refuses before asking for an
+// agent, and the first ends with its own agent's outcome in a folder nobody touched.
+TEST_F(StagingTest, SecondToolWhileTheFirstWaitsRefusesAndLeavesTheFirstAlone)
+{
+    ServiceSimProcess sim;
+    ASSERT_TRUE(sim.Start(ExecAsThisProcess()));
+    m_app.m_bConfirm = 0;
+    int waits = 0;
+    BOOL secondResult = -1;
+    int secondExit = -1, secondExt = -1;
+    std::string firstCopy;
+    GpSeam().WaitForObjectFn = [&](HANDLE h, DWORD ms) {
+        if (waits++ == 0)
+        {
+            LumoAgentApp second;
+            wcscpy(second.m_szPatchPath, m_patch.c_str());
+            wcscpy(second.m_szPatchName, L"QVClient_v1.2.3.zip");
+            second.m_bConfirm = 0;
+            secondResult = second.UserProgress();
+            secondExit = second.m_nExitCode;
+            secondExt = second.m_nExtInfo;
+            firstCopy = ReadFileBytes(Stage(1) + L"\\QVClient_v1.2.3.zip");
+            LumoAgentApp agent;
+            agent.m_bAgent = 1;
+            agent.m_nExitCode = 7;
+            agent.m_nExtInfo = 18;
+            agent.WriteExitString();
+        }
+        return WaitForSingleObject(h, ms);
+    };
+    TraceCapture capture;
+    EXPECT_EQ(0, m_app.UserProgress());
+    EXPECT_EQ(7, m_app.m_nExitCode);
+    EXPECT_EQ(18, m_app.m_nExtInfo);
+    EXPECT_EQ(0, secondResult);
+    EXPECT_EQ(10, secondExit);
+    EXPECT_EQ(ERROR_ACCESS_DENIED, secondExt);
+    EXPECT_EQ("patch bytes", firstCopy);
+    EXPECT_TRUE(capture.Contains(L"[LumoAgentApp::UserProgress] Temp Folder InUse[" + Stage(1) + L"]"));
+    EXPECT_TRUE(FileExists(Stage(2) + L"\\LumoAgent.exe")); // the second's own, left after its failure
+    EXPECT_EQ(1u, [&] {
+        std::string log = sim.Log();
+        size_t n = 0;
+        for (size_t p = 0; (p = log.find("cmd=11 ", p)) != std::string::npos; p++)
+            n++;
+        return n;
+    }());
+}
+
+// The outcome is stored only where it is decided: a restart that cannot be started decides
+// nothing (the update is complete), so the stored pair stays what it was.
+TEST(ExitChannel, FailedRestartLeavesTheOutcomeAlone)
+{
+    GpSeam().ExitWindowsFn = [](UINT, DWORD) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    };
+    TraceCapture capture;
+    LumoAgentApp agent;
+    agent.m_bAgent = 1;
+    agent.m_bMsgBox = 0; // "/sn": no question, the restart follows at once
+    EXPECT_FALSE(agent.OsReboot());
+    EXPECT_EQ(0, agent.m_nExitCode);
+    EXPECT_EQ(0, agent.m_nExtInfo);
+    EXPECT_TRUE(capture.WaitFor(L"[LumoAgentApp::OsReboot] ExitWindowsEx()\u3000｛"));
 }

@@ -26,10 +26,10 @@ TEST(GpMutex, SecondCreateOnTheSameWrapperIsRefused)
     GpMutex m;
     std::wstring name = UniqueName(L"LumoTestMutex");
     ASSERT_EQ(ERROR_OK, m.Create(name.c_str()));
-    HANDLE h = m.m_hMutex.Get();
+    HANDLE h = m.Handle();
     EXPECT_EQ(0, m.Create(name.c_str()));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_BUSY), m.m_dwLastError);
-    EXPECT_EQ(h, m.m_hMutex.Get());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BUSY), m.LastError());
+    EXPECT_EQ(h, m.Handle());
 }
 
 TEST(GpMutex, ExistingMutexGivesNonAndLivesWhileEitherHandleIsOpen)
@@ -44,14 +44,14 @@ TEST(GpMutex, ExistingMutexGivesNonAndLivesWhileEitherHandleIsOpen)
     PACL pDacl = reinterpret_cast<PACL>(1);
     GpLocalBlock sd;
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
-              GetSecurityInfo(first->m_hMutex.Get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                              nullptr, &pDacl, nullptr, sd.Put()));
+              GetSecurityInfo(first->Handle(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                              &pDacl, nullptr, sd.Put()));
     EXPECT_EQ(nullptr, pDacl);
 
     GpMutex second;
     EXPECT_EQ(ERROR_NON, second.Create(name.c_str()));
-    EXPECT_TRUE(second.m_hMutex);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), second.m_dwLastError);
+    EXPECT_NE(nullptr, second.Handle());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), second.LastError());
     first.reset();
     GpKernelHandle h(OpenMutexW(SYNCHRONIZE, FALSE, full.c_str()));
     EXPECT_TRUE(h);
@@ -62,18 +62,18 @@ TEST(GpEvent, OpensOnlyAnEventThatExists)
     std::wstring name = UniqueName(L"LumoTestEvent");
     GpEvent missing;
     EXPECT_EQ(-147, missing.Open(name.c_str()));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), missing.m_dwLastError);
-    EXPECT_FALSE(missing.m_hEvent);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), missing.LastError());
+    EXPECT_EQ(nullptr, missing.Handle());
 
     GpKernelHandle owner(CreateEventW(nullptr, TRUE, FALSE, (L"Global\\" + name + L".Event").c_str()));
     ASSERT_TRUE(owner);
     GpEvent ev;
     EXPECT_EQ(ERROR_OK, ev.Open(name.c_str()));
-    ASSERT_TRUE(ev.m_hEvent);
-    HANDLE h = ev.m_hEvent.Get();
+    ASSERT_NE(nullptr, ev.Handle());
+    HANDLE h = ev.Handle();
     EXPECT_EQ(0, ev.Open(name.c_str()));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_BUSY), ev.m_dwLastError);
-    EXPECT_EQ(h, ev.m_hEvent.Get());
-    SetEvent(ev.m_hEvent.Get());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BUSY), ev.LastError());
+    EXPECT_EQ(h, ev.Handle());
+    SetEvent(ev.Handle());
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(owner.Get(), 0));
 }

@@ -139,3 +139,23 @@ TEST(ServiceChannel, BusyPipeIsRetriedEverySecondUntilFree)
     for (DWORD ms : sleeps)
         EXPECT_EQ(1000u, ms);
 }
+
+// Wine does not enforce how a client opens a pipe: the flags are checked where they are asked for.
+// The service's end may identify the caller, never act with its token.
+TEST(ServiceChannel, OpensThePipeAtIdentificationLevel)
+{
+    ServiceDouble service(Replies(16));
+    std::vector<std::pair<std::wstring, DWORD>> opens;
+    GpSeam().OpenPipeClientFn = [&](const wchar_t* name, DWORD access, DWORD flags) {
+        opens.emplace_back(name, flags);
+        return CreateFileW(name, access, 0, nullptr, OPEN_EXISTING, flags, nullptr);
+    };
+    ServiceRequestHeader hdr = Header(16);
+    BYTE reply[16] = {};
+    EXPECT_EQ(ERROR_OK, RXUtil::SendCommEx(&hdr, 16, reply, 16));
+    ASSERT_EQ(1u, opens.size());
+    EXPECT_EQ(SERVICE_PIPE_NAME, opens[0].first);
+    EXPECT_NE(0u, opens[0].second & SECURITY_SQOS_PRESENT);
+    EXPECT_EQ(static_cast<DWORD>(SECURITY_IDENTIFICATION),
+              opens[0].second & (SECURITY_DELEGATION | SECURITY_CONTEXT_TRACKING));
+}

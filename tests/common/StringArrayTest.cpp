@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "common/TmArray.h"
 #include "common/VString.h"
 
@@ -94,4 +96,30 @@ TEST(TmArray, BytesAndPointersStartZero)
     ptrs.SetSize(2);
     EXPECT_EQ(11, ptrs.GetCapacity());
     EXPECT_EQ(nullptr, ptrs[1]);
+}
+
+// Owned elements are deleted exactly once: when cut off, when the array goes, never when growth
+// carries them to new storage.
+TEST(TmArray, OwnedElementsAreDeletedOnceWhetherCutGrownOrReleased)
+{
+    struct Counted
+    {
+        explicit Counted(int& n) : nDeleted(n) {}
+        ~Counted() { nDeleted++; }
+        int& nDeleted;
+    };
+    int nDeleted = 0;
+    {
+        TmArray<std::unique_ptr<Counted>> a;
+        for (int i = 0; i < 40; i++)
+            a.Add(std::make_unique<Counted>(nDeleted)); // several reallocations
+        EXPECT_EQ(0, nDeleted);
+        Counted* pKept = a[1].get();
+        a.SetSize(2);
+        EXPECT_EQ(38, nDeleted);
+        EXPECT_EQ(pKept, a[1].get());
+        a.SetSize(5); // within the capacity: the new slots are empty
+        EXPECT_EQ(nullptr, a[4].get());
+    }
+    EXPECT_EQ(40, nDeleted);
 }

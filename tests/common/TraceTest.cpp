@@ -7,6 +7,7 @@
 #include "common/GpHandles.h"
 #include "common/GpTrace.h"
 #include "common/GpTraceInternal.h"
+#include "tests/support/StallingListener.h"
 #include "tests/support/TestUtil.h"
 #include "tests/support/TraceCapture.h"
 
@@ -141,12 +142,12 @@ TEST(Trace, ErrorTexts)
 
 TEST(Trace, PipeNameControlRefusesOverlongNames)
 {
-    std::wstring before = g_gpTraceProcess.szPipePath;
+    std::wstring before = GpTraceProcessInfo().szPipePath;
     GpTraceControl(-9, 0, std::wstring(33, L'n').c_str());
     GpTraceControl(-9, 0, L"");
-    EXPECT_EQ(before, g_gpTraceProcess.szPipePath);
+    EXPECT_EQ(before, GpTraceProcessInfo().szPipePath);
     GpTraceControl(-7, 0, L"server");
-    EXPECT_EQ(L"\\\\server\\pipe\\" + TestPipeName(), std::wstring(g_gpTraceProcess.szPipePath));
+    EXPECT_EQ(L"\\\\server\\pipe\\" + TestPipeName(), std::wstring(GpTraceProcessInfo().szPipePath));
     GpTraceControl(-7, 0, L".");
 }
 
@@ -181,6 +182,70 @@ TEST(Trace, BusyListenerDoesNotHoldOtherThreadsBack)
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(worker.Get(), 15000));
     GpTraceControl(-9, 0, TestPipeName().c_str());
     EXPECT_LT(elapsed, 1000u) << "the control call waited for the retries";
+}
+
+namespace
+{
+DWORD s_openAccess, s_openFlags;
+HANDLE RecordingOpen(const wchar_t* pszPath, DWORD dwAccess, DWORD dwFlags)
+{
+    s_openAccess = dwAccess;
+    s_openFlags = dwFlags;
+    return CreateFileW(pszPath, dwAccess, 0, nullptr, OPEN_EXISTING, dwFlags, nullptr);
+}
+} // namespace
+
+// Whoever created the listener's end must not act with our token (Wine ignores the level, so the
+// flags are what a test can see), and the transaction must be one that can be given up.
+TEST(TracePipe, ClientEndIsOpenedAnonymousAndOverlapped)
+{
+    TraceCapture capture;
+    GpTraceSetPipeOpener(RecordingOpen);
+    GPTRACE(TRACE_ERROR, L"[%s] open flags", L"Probe");
+    GpTraceSetPipeOpener(nullptr);
+    ASSERT_TRUE(capture.WaitFor(L"open flags"));
+    EXPECT_EQ(static_cast<DWORD>(GENERIC_READ | GENERIC_WRITE), s_openAccess);
+    EXPECT_EQ(static_cast<DWORD>(FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS),
+              s_openFlags);
+}
+
+// A listener that takes a record and never answers, or keeps every instance busy, costs one
+// bounded wait; the process then stops offering it records until the pipe path changes.
+TEST(TracePipe, StallingListenerCostsOneBoundedWait)
+{
+    struct Case
+    {
+        StallingListener::Kind kind;
+        const wchar_t* suffix;
+        ULONGLONG minFirstMs, maxFirstMs;
+    } cases[] = {
+        {StallingListener::Kind::NeverAnswers, L"-mute", GP_TRACE_REPLY_WAIT_MS - 100,
+         GP_TRACE_REPLY_WAIT_MS + 1500},
+        {StallingListener::Kind::AllBusy, L"-full", 4000, 9000},
+    };
+    for (const Case& c : cases)
+    {
+        const std::wstring name = TestPipeName() + c.suffix;
+        StallingListener listener(name, c.kind);
+        ASSERT_TRUE(listener.Ready());
+        GpTraceControl(-9, 0, name.c_str());
+        ULONGLONG t0 = GetTickCount64();
+        GPTRACE(TRACE_ERROR, L"[%s] first", L"Probe");
+        ULONGLONG t1 = GetTickCount64();
+        GPTRACE(TRACE_ERROR, L"[%s] second", L"Probe");
+        ULONGLONG t2 = GetTickCount64();
+        GpTraceControl(-9, 0, TestPipeName().c_str());
+        EXPECT_GE(t1 - t0, c.minFirstMs) << name;
+        EXPECT_LT(t1 - t0, c.maxFirstMs) << name;
+        EXPECT_LT(t2 - t1, 300u) << name << ": the second record was offered too";
+        if (c.kind == StallingListener::Kind::NeverAnswers)
+        {
+            EXPECT_EQ(1, listener.Records()) << name;
+        }
+    }
+    TraceCapture capture; // a new path gets its records again
+    GPTRACE(TRACE_ERROR, L"[%s] after", L"Probe");
+    EXPECT_TRUE(capture.WaitFor(L"after"));
 }
 
 TEST_F(TraceFileTest, FileLineLayoutByteForByte)

@@ -508,29 +508,27 @@ TEST(AgentKill, DISABLED_EveryPoint)
 }
 
 // The tool's side: its agent dies without a report. The tool is this test program (in-process,
-// with its waits shortened through the seam); the service stand-in starts nothing, so the test
-// starts the real agent from the staged command line, as the service would.
+// with its waits shortened through the seam), so its staged copy of the program is this test
+// program too: the service stand-in starts the real agent in its place, with the staged command
+// line, and names it as the agent the tool checks for.
 TEST(AgentKillTool, ToolOfAKilledAgentFailsAndTheNextRunReusesTheStaging)
 {
     ClientMachine machine;
     ServiceSimProcess service;
-    ASSERT_TRUE(service.Start(L"/exec=off /version=6.59.0.0 /login=1"));
+    ASSERT_TRUE(service.Start(L"\"/exec=as:" + BinPath(L"LumoAgent.exe") + L"\" /version=6.59.0.0 /login=1"));
     TraceCapture trace(L"QVS-Debug");
     std::wstring patch = machine.BuildPatch({});
     ASSERT_FALSE(patch.empty());
     std::wstring patchName = patch.substr(patch.find_last_of(L'\\') + 1);
 
-    // The agent command line the tool sent; the staged copy of the program is this test program,
-    // so the real agent takes its place first.
-    auto startStagedAgent = [&](ChildProcess& agent) {
+    // The agent the service started for the latest request.
+    auto startedAgent = [&](GpKernelHandle& agent) {
         std::string log = service.Log();
-        size_t at = log.rfind("cmdline=<");
-        if (at == std::string::npos)
-            return false;
-        std::wstring cmd = FromUtf8(log.substr(at + 9, log.find("> ", at) - at - 9));
-        std::wstring exe = cmd.substr(0, cmd.find(L" /Agent "));
-        return CopyFileW(BinPath(L"LumoAgent.exe").c_str(), exe.c_str(), FALSE) &&
-               agent.Start(cmd, machine.Root());
+        size_t at = log.rfind(" started=");
+        DWORD pid =
+            at == std::string::npos ? 0 : static_cast<DWORD>(strtoul(log.c_str() + at + 9, nullptr, 10));
+        agent.Reset(pid != 0 ? OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid) : nullptr);
+        return pid;
     };
     auto newTool = [&](LumoAgentApp& tool) {
         tool.m_bConfirm = 0;
@@ -539,17 +537,18 @@ TEST(AgentKillTool, ToolOfAKilledAgentFailsAndTheNextRunReusesTheStaging)
         wcscpy(tool.m_szPatchName, patchName.c_str());
     };
 
-    ChildProcess agent;
+    GpKernelHandle agent;
     int waits = 0;
     DWORD agentPid = 0;
     GpSeam().WaitForObjectFn = [&](HANDLE h, DWORD) {
         if (waits++ == 0)
         {
-            EXPECT_TRUE(startStagedAgent(agent));
-            agentPid = agent.Pid();
+            agentPid = startedAgent(agent);
+            EXPECT_TRUE(agent.IsValid()) << service.Log();
             // Killed early on its road: no installer of its own is left running.
             EXPECT_TRUE(trace.WaitFor(L"[LumoAgentApp::GetInstallDir] 32bit mode.", 60000));
-            agent.Terminate();
+            TerminateProcess(agent.Get(), 1);
+            WaitForSingleObject(agent.Get(), 5000);
             KillOrphanInstallers(agentPid);
         }
         return WaitForSingleObject(h, 2); // the ten minutes pass in a second or two
@@ -568,8 +567,9 @@ TEST(AgentKillTool, ToolOfAKilledAgentFailsAndTheNextRunReusesTheStaging)
     GpSeam().WaitForObjectFn = [&](HANDLE h, DWORD ms) {
         if (waits++ == 0)
         {
-            EXPECT_TRUE(startStagedAgent(agent));
-            EXPECT_TRUE(agent.Wait(120000));
+            startedAgent(agent);
+            EXPECT_TRUE(agent.IsValid()) << service.Log();
+            EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(agent.Get(), 120000));
         }
         return WaitForSingleObject(h, ms);
     };

@@ -508,7 +508,7 @@ TEST_F(EncFileTest, OpenRetriesSharingViolationsTenTimes)
     EncFile ef;
     EXPECT_EQ(ERROR_SHARING_VIOLATION, ef.Open(path.c_str(), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
     EXPECT_EQ(std::vector<DWORD>(10, 1000), sleeps);
-    EXPECT_FALSE(ef.m_hFile.IsValid());
+    EXPECT_EQ(INVALID_HANDLE_VALUE, ef.FileHandle());
     held.Reset();
 
     sleeps.clear();

@@ -127,8 +127,8 @@ TEST(CalcHmac, Rfc2202)
             EXPECT_EQ(c.mac, std::vector<BYTE>(mac, mac + 20));
         }
     }
-    EXPECT_TRUE(shared.m_prov.IsValid()); // kept for the next HMAC of the same derivation
-    EXPECT_EQ(80, shared.m_nBytes);
+    EXPECT_NE(0u, shared.Provider()); // kept for the next HMAC of the same derivation
+    EXPECT_EQ(80, shared.KeyLength());
 }
 
 TEST(KeyGeneration, RefusesEmptyPassPhrase)

@@ -105,7 +105,7 @@ TEST_F(JsonFileTest, EncryptedRoundTripKeepsTheDocument)
     JsonFile loaded;
     ASSERT_EQ(1, loaded.Load(path.c_str()));
     EXPECT_EQ(Dump(saved.m_root), Dump(loaded.m_root));
-    EXPECT_FALSE(loaded.m_ef.m_hFile.IsValid());
+    EXPECT_EQ(INVALID_HANDLE_VALUE, loaded.m_ef.FileHandle());
 
     // Changed and saved again in place.
     ASSERT_EQ(1, loaded.m_root.FindValue(L"DeleteFiles")->SetValue(L"false"));
@@ -225,7 +225,7 @@ TEST_F(JsonFileTest, PlainFileForms)
         std::vector<std::wstring> traces = Traced([&] { rc = doc.Load(path.c_str()); });
         EXPECT_EQ(c.rc, rc);
         EXPECT_EQ(c.model, Dump(doc.m_root));
-        EXPECT_FALSE(doc.m_hFile.IsValid());
+        EXPECT_EQ(INVALID_HANDLE_VALUE, doc.FileHandle());
         if (!c.trace.empty())
         {
             EXPECT_TRUE(AnyContains(traces, c.trace)) << (traces.empty() ? L"" : traces.back());

@@ -2,19 +2,26 @@
 
 #include <memory>
 
+#include "common/GpSeams.h"
 #include "tests/json/JsonTestUtil.h"
 
 using namespace jsontest;
 
 namespace
 {
-JsonEelementT* Member(const wchar_t* pszName, const wchar_t* pszLiteral)
+std::unique_ptr<JsonEelementT> Member(const wchar_t* pszName, const wchar_t* pszLiteral)
 {
-    JsonEelementT* pElem = new JsonEelementT;
-    pElem->key = pszName;
-    pElem->value = new JsonValueT;
-    pElem->value->SetValue(pszLiteral);
-    return pElem;
+    auto elem = std::make_unique<JsonEelementT>();
+    elem->key = pszName;
+    elem->value = std::make_unique<JsonValueT>();
+    elem->value->SetValue(pszLiteral);
+    return elem;
+}
+
+int AddMember(JsonObjectT& obj, const wchar_t* pszName, const wchar_t* pszLiteral)
+{
+    std::unique_ptr<JsonEelementT> elem = Member(pszName, pszLiteral);
+    return obj.Add(elem);
 }
 } // namespace
 
@@ -44,7 +51,7 @@ TEST(JsonModel, SetValueMakesLiteralsOnlyFromLiteralTexts)
             std::vector<std::wstring> traces = Traced([&] { EXPECT_EQ(c.rc, v.SetValue(c.text)); });
             EXPECT_EQ(c.type, v.m_nType);
             EXPECT_STREQ(c.str, v.m_str.c_str());
-            EXPECT_EQ(nullptr, v.m_pChild);
+            EXPECT_EQ(nullptr, v.m_pChild.get());
             if (c.rc == -3)
             {
                 ASSERT_EQ(1u, traces.size());
@@ -71,30 +78,53 @@ TEST(JsonModel, SetValueLeavesArraysAndObjectsAlone)
 TEST(JsonModel, AddRefusesMissingPiecesAndUnsetValues)
 {
     JsonObjectT obj;
-    std::vector<std::wstring> traces = Traced([&] { EXPECT_EQ(-1, obj.Add(nullptr)); });
+    std::unique_ptr<JsonEelementT> none;
+    std::vector<std::wstring> traces = Traced([&] { EXPECT_EQ(-1, obj.Add(none)); });
     ASSERT_EQ(1u, traces.size());
     EXPECT_EQ(0u, traces[0].find(L"[JsonObjectT::Add] NullPointer! ar=0x"));
 
     // A value refused by SetValue cannot be added; the member stays with the caller.
-    std::unique_ptr<JsonEelementT> bad(Member(L"Flag", L"False"));
-    traces = Traced([&] { EXPECT_EQ(-3, obj.Add(bad.get())); });
+    std::unique_ptr<JsonEelementT> bad = Member(L"Flag", L"False");
+    traces = Traced([&] { EXPECT_EQ(-3, obj.Add(bad)); });
     EXPECT_EQ(std::vector<std::wstring>{L"[JsonObjectT::Add] 不正データ key=<Flag>"}, traces);
+    ASSERT_NE(nullptr, bad.get());
+    EXPECT_STREQ(L"Flag", bad->key.c_str());
 
-    std::unique_ptr<JsonEelementT> noValue(new JsonEelementT);
-    EXPECT_EQ(-3, obj.Add(noValue.get()));
+    auto noValue = std::make_unique<JsonEelementT>();
+    EXPECT_EQ(-3, obj.Add(noValue));
+    EXPECT_NE(nullptr, noValue.get());
 
-    EXPECT_EQ(1, obj.Add(Member(L"a", L"1")));
-    EXPECT_EQ(2, obj.Add(Member(L"b", L"2")));
+    // A member taken over leaves the caller's owner empty.
+    std::unique_ptr<JsonEelementT> a = Member(L"a", L"1");
+    JsonEelementT* pA = a.get();
+    EXPECT_EQ(1, obj.Add(a));
+    EXPECT_EQ(nullptr, a.get());
+    EXPECT_EQ(pA, obj.GetAt(0));
+    EXPECT_EQ(2, AddMember(obj, L"b", L"2"));
     EXPECT_EQ(2, obj.GetCount());
     obj.Clear();
     EXPECT_EQ(0, obj.GetCount());
-    EXPECT_EQ(1, obj.Add(Member(L"c", L"3")));
+    EXPECT_EQ(1, AddMember(obj, L"c", L"3"));
+}
+
+// An exhausted heap throws out of Add: the member is still the caller's, the object unchanged.
+TEST(JsonModel, AddThatCannotGrowLeavesTheMemberWithTheCaller)
+{
+    JsonObjectT obj;
+    ASSERT_EQ(1, AddMember(obj, L"a", L"1"));
+    std::unique_ptr<JsonEelementT> b = Member(L"b", L"2");
+    GpSeam().ArrayGrowthFailsFn = [] { return true; };
+    EXPECT_THROW(obj.Add(b), int);
+    GpSeamsReset();
+    ASSERT_NE(nullptr, b.get());
+    EXPECT_STREQ(L"b", b->key.c_str());
+    EXPECT_EQ(1, obj.GetCount());
 }
 
 TEST(JsonModel, GetAtOutsideTheMembersWarns)
 {
     JsonObjectT obj;
-    obj.Add(Member(L"a", L"1"));
+    AddMember(obj, L"a", L"1");
     for (int index : {-1, 1})
     {
         std::vector<std::wstring> traces = Traced([&] { EXPECT_EQ(nullptr, obj.GetAt(index)); });
@@ -106,19 +136,18 @@ TEST(JsonModel, GetAtOutsideTheMembersWarns)
 TEST(JsonModel, NamesAreExactAndTheFirstOfTwinsWins)
 {
     JsonObjectT obj;
-    obj.Add(Member(L"DeleteFiles", L"true"));
-    obj.Add(Member(L"DeleteFiles", L"false"));
+    AddMember(obj, L"DeleteFiles", L"true");
+    AddMember(obj, L"DeleteFiles", L"false");
     EXPECT_EQ(2, obj.GetCount());
     EXPECT_EQ(nullptr, obj.Find(L"deletefiles"));
     EXPECT_EQ(nullptr, obj.Find(L"DeleteFile"));
     EXPECT_EQ(obj.GetAt(0), obj.Find(L"DeleteFiles"));
-    EXPECT_EQ(obj.GetAt(0)->value, obj.FindValue(L"DeleteFiles"));
+    EXPECT_EQ(obj.GetAt(0)->value.get(), obj.FindValue(L"DeleteFiles"));
 
     JsonObjectT noName;
-    JsonEelementT* pUnnamed = new JsonEelementT;
-    pUnnamed->value = new JsonValueT;
-    pUnnamed->value->SetValue(L"1");
-    noName.Add(pUnnamed);
+    std::unique_ptr<JsonEelementT> unnamed = Member(L"", L"1");
+    JsonEelementT* pUnnamed = unnamed.get();
+    noName.Add(unnamed);
     EXPECT_EQ(pUnnamed, noName.Find(nullptr));
     EXPECT_EQ(pUnnamed, noName.Find(L""));
 }

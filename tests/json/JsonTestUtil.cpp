@@ -24,7 +24,7 @@ std::wstring Dump(const JsonValueT* pValue)
         std::wstring s = L"[";
         const JsonArrayT* pArr = pValue->GetArray();
         for (int i = 0; i < pArr->GetSize(); i++)
-            s += (i ? L"," : L"") + Dump((*pArr)[i]);
+            s += (i ? L"," : L"") + Dump((*pArr)[i].get());
         return s + L"]";
     }
     case JT_OBJECT:
@@ -40,7 +40,7 @@ std::wstring Dump(const JsonObjectT& obj)
     for (int i = 0; i < obj.GetCount(); i++)
     {
         const JsonEelementT* pElem = obj.GetAt(i);
-        s += (i ? L"," : L"") + std::wstring(pElem->key.c_str()) + L":" + Dump(pElem->value);
+        s += (i ? L"," : L"") + std::wstring(pElem->key.c_str()) + L":" + Dump(pElem->value.get());
     }
     return s + L"}";
 }

@@ -19,7 +19,7 @@ namespace
 // Waits for the worker like the agent does, without the 250 ms pauses.
 DWORD WaitForResult(UnsentLogChecker& checker)
 {
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(checker.m_hThread.Get(), 30000));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(checker.ThreadHandle(), 30000));
     DWORD dw = 0;
     EXPECT_TRUE(checker.IsComplete(&dw));
     return dw;
@@ -31,11 +31,11 @@ TEST(UnsentLogChecker, StartPreparesFoldersAndRefusesASecondWorker)
     lumotest::TraceCapture trace;
     UnsentLogChecker checker;
     ASSERT_TRUE(checker.StartCheckThread());
-    HANDLE hFirst = checker.m_hThread.Get();
+    HANDLE hFirst = checker.ThreadHandle();
     ASSERT_NE(nullptr, hFirst);
 
     EXPECT_TRUE(checker.StartCheckThread());
-    EXPECT_EQ(hFirst, checker.m_hThread.Get());
+    EXPECT_EQ(hFirst, checker.ThreadHandle());
     EXPECT_TRUE(trace.WaitFor(L"[UnsentLogChecker::StartCheckThread] スレッド実行中. m_hThread=0x"));
 
     wchar_t appData[MAX_PATH + 1];
@@ -49,7 +49,7 @@ TEST(UnsentLogChecker, StartPreparesFoldersAndRefusesASecondWorker)
 
     // No folders at all: the first pass counts 0.
     EXPECT_EQ(static_cast<DWORD>(ERROR_OK), WaitForResult(checker));
-    EXPECT_EQ(nullptr, checker.m_hThread.Get());
+    EXPECT_EQ(nullptr, checker.ThreadHandle());
     EXPECT_TRUE(trace.WaitFor(L"[UnsentLogChecker::CheckLog] ログ送信完了!!"));
     EXPECT_TRUE(trace.WaitFor(L"[UnsentLogChecker::IsComplete] ExitThread m_hThread=0x"));
     EXPECT_FALSE(logs.AnyFolderExists());
@@ -93,14 +93,17 @@ TEST(UnsentLogChecker, RunningWorkerIsStoppedAndWaitedForBeforeTheCheckerGoes)
 
 TEST(UnsentLogChecker, UnreadableExitCodeEndsTheWaitWithThatError)
 {
+    // Holds a handle that is not a thread: its exit code cannot be read.
+    struct CheckerOnAnEvent : UnsentLogChecker
+    {
+        CheckerOnAnEvent() { m_hThread.Reset(CreateEventW(nullptr, TRUE, TRUE, nullptr)); }
+    };
     lumotest::TraceCapture trace;
-    UnsentLogChecker checker;
-    // Not a thread: its exit code cannot be read.
-    checker.m_hThread.Reset(CreateEventW(nullptr, TRUE, TRUE, nullptr));
+    CheckerOnAnEvent checker;
     DWORD dw = 0;
     EXPECT_TRUE(checker.IsComplete(&dw));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), dw);
-    EXPECT_EQ(nullptr, checker.m_hThread.Get());
+    EXPECT_EQ(nullptr, checker.ThreadHandle());
     EXPECT_TRUE(trace.WaitFor(L"[UnsentLogChecker::IsComplete] ！GetExitCodeThread\u3000｛"));
 }
 

@@ -49,7 +49,7 @@ void RemoveTree(const std::wstring& path)
     {
         if (nTry > 0)
             Sleep(100);
-        GpDeleteTree(path.c_str());
+        ShDelete(path.c_str());
     }
 }
 

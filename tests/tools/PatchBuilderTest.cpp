@@ -7,9 +7,13 @@
 #include "common/CHashUtil.h"
 #include "common/GpHandles.h"
 #include "common/GpResult.h"
+#include "tests/support/HostLink.h"
 #include "tests/support/TestUtil.h"
+#include "tools/PatchBuilder/PatchBuild.h"
+#include "tools/PatchBuilder/ZexlRecord.h"
+#include "tools/PatchBuilder/ZipWriter.h"
 #include "xml/CPatchXml.h"
-#include "xml/ComPtr.h"
+#include "common/GpComHandles.h"
 #include "zip/ZLibExpand.h"
 #include "zip/GpUnzFile.h"
 #include "zip/ZLibFileFunc.h"
@@ -299,4 +303,211 @@ TEST_F(PatchBuilderTest, UsageTextAndCommandLineErrors)
     EXPECT_EQ(2u, RunBuilder(m_dir, L"").exitCode);
     EXPECT_EQ(2u, RunBuilder(m_dir, L"pack").exitCode);
     EXPECT_EQ(2u, RunBuilder(m_dir, L"build /src=x /pid=p /version=1 /bogus").exitCode);
+}
+
+namespace
+{
+// "/installdir=" with a folder that ends with a backslash, quoted for a command line: the last
+// backslash is doubled, or it would quote the closing quote.
+std::wstring InstallDirArg(const std::wstring& folder)
+{
+    return L"\"/installdir=" + folder + L"\\\"";
+}
+
+struct InnerEntry
+{
+    std::string stored;
+    std::wstring zexlPath; // a path record instead of the stored name, when set
+};
+
+// A patch written by hand, for what the builder itself refuses to write: the configuration
+// with these values and the inner archive's digest and size, an inner archive holding
+// PatchMain.exe and the given entries.
+std::wstring HandMadePatch(const TempDir& dir, const std::wstring& pid, const std::wstring& version,
+                           const std::vector<InnerEntry>& entries, const std::wstring& digest = L"")
+{
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    std::wstring inner = dir / L"inner.zip";
+    {
+        ZipWriter zip;
+        if (!zip.Create(inner) || !zip.AddBytes("PatchMain.exe", {}, ft, "MZ stand-in"))
+            return L"";
+        for (const InnerEntry& e : entries)
+        {
+            std::vector<BYTE> extra = e.zexlPath.empty() ? std::vector<BYTE>() : MakeZexlRecord(e.zexlPath);
+            if (!zip.AddBytes(e.stored, extra, ft, "payload"))
+                return L"";
+        }
+        if (!zip.Close())
+            return L"";
+    }
+    BYTE sha[20];
+    if (CHashUtil::CalcHashOnce(inner.c_str(), sha) != ERROR_OK)
+        return L"";
+    PatchBuildOptions options;
+    options.pid = pid;
+    options.version = version;
+    std::string config = MakePatchConfig(options, digest.empty() ? Hex(sha, 20) : digest,
+                                         std::to_wstring(ReadFileBytes(inner).size()));
+    std::wstring patch = dir / L"QVClient_v1.0.zip";
+    ZipWriter zip;
+    if (!zip.Create(patch) || !zip.AddBytes("PatchConfig.xml", {}, ft, config) ||
+        !zip.AddFile("x86/common/x86_common.zip", {}, FILE_ATTRIBUTE_ARCHIVE, ft, inner, false) ||
+        !zip.Close())
+        return L"";
+    return patch;
+}
+} // namespace
+
+// Each rule the agent applies to a patch, met by the verifier with the agent's own check. The
+// first row is the measured case: the builder made it, the verifier passed it, the agent ended
+// 8/1006.
+TEST_F(PatchBuilderTest, VerifyRefusesWhatTheAgentRefuses)
+{
+    const std::wstring longName(200, L'n');
+    const std::wstring shortInstall = L"C:\\QV\\";
+    const std::wstring longInstall = L"C:\\" + std::wstring(60, L'i') + L"\\";
+    struct Case
+    {
+        const char* rule;
+        std::wstring pid;
+        std::wstring version;
+        std::vector<InnerEntry> entries;
+        std::wstring digest;
+        std::wstring installDir;
+        const char* verdict;
+    };
+    const Case cases[] = {
+        {"bracket in the product id",
+         L"QVC[6.71]",
+         L"6.71.0.0",
+         {},
+         L"",
+         L"",
+         "product id holds U+005B at 3"},
+        {"line break in the version", L"QVC", L"6.71\n1", {}, L"", L"", "version holds U+000A at 4"},
+        {"equals sign in the version", L"QVC", L"6.71=1", {}, L"", L"", "version holds U+003D at 4"},
+        {"line separator in the product id",
+         L"Q\u2028",
+         L"1.0",
+         {},
+         L"",
+         L"",
+         "product id holds U+2028 at 1"},
+        {"digest text over 100 digits",
+         L"QVC",
+         L"1.0",
+         {},
+         std::wstring(101, L'a'),
+         L"",
+         "longer than 100 characters"},
+        {"climbing stored name",
+         L"QVC",
+         L"1.0",
+         {{"payload/../../evil.txt", L""}},
+         L"",
+         L"",
+         "inner archive cannot be expanded (-664"},
+        {"device name",
+         L"QVC",
+         L"1.0",
+         {{"payload/aux.txt", L""}},
+         L"",
+         L"",
+         "inner archive cannot be expanded (-664"},
+        {"climbing path record",
+         L"QVC",
+         L"1.0",
+         {{"payload/fine.txt", L"..\\evil.txt"}},
+         L"",
+         L"",
+         "inner archive cannot be expanded (-664"},
+        {"stored name of 260 bytes",
+         L"QVC",
+         L"1.0",
+         {{std::string(260, 'x'), L""}},
+         L"",
+         L"",
+         "inner archive cannot be expanded (-626"},
+        {"path too long under the install folder",
+         L"QVC",
+         L"1.0",
+         {{ToUtf8(longName), L""}},
+         L"",
+         longInstall,
+         "more than 259: the agent ends with 8/206"},
+        {"install folder without its backslash",
+         L"QVC",
+         L"1.0",
+         {},
+         L"",
+         L"C:\\QV",
+         "does not end with a backslash"},
+    };
+    for (const Case& c : cases)
+    {
+        TempDir dir;
+        std::wstring patch = HandMadePatch(dir, c.pid, c.version, c.entries, c.digest);
+        ASSERT_FALSE(patch.empty()) << c.rule;
+        std::wstring args = L"verify " + Quote(patch);
+        if (!c.installDir.empty())
+            args += L" " + (c.installDir.back() == L'\\' ? InstallDirArg(c.installDir)
+                                                         : Quote(L"/installdir=" + c.installDir));
+        BuilderRun run = RunBuilder(dir, args);
+        EXPECT_EQ(1u, run.exitCode) << c.rule << ": " << run.output;
+        EXPECT_NE(std::string::npos, run.output.find(std::string("INVALID: ")))
+            << c.rule << ": " << run.output;
+        EXPECT_NE(std::string::npos, run.output.find(c.verdict)) << c.rule << ": " << run.output;
+    }
+
+    // The same long name fits under a short install folder, and the verdict says what the
+    // update needs there.
+    TempDir dir;
+    std::wstring patch = HandMadePatch(dir, L"QVC", L"1.0", {{ToUtf8(longName), L""}});
+    BuilderRun run = RunBuilder(dir, L"verify " + Quote(patch) + L" " + InstallDirArg(shortInstall));
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("longest path 225 of 259")) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("bytes free on the install folder's volume")) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("status record section [QVC]")) << run.output;
+}
+
+// What the verifier would refuse, the builder refuses before anything is left in the output folder.
+TEST_F(PatchBuilderTest, BuilderRefusesWhatTheVerifierRefuses)
+{
+    struct Case
+    {
+        const char* rule;
+        std::wstring extra;
+        const char* hostFile; // a file only a host user can make in the source folder
+        const char* message;
+    };
+    const Case cases[] = {
+        {"bracket in the product id", L"/pid=QVC[6.71]", nullptr, "/pid= holds U+005B at 3"},
+        {"equals sign in the version", L"/version=6.71=1", nullptr, "/version= holds U+003D at 4"},
+        {"device name in the source", L"", "payload/aux.txt",
+         "payload\\aux.txt is refused by the agent's expander"},
+        {"path too long under the install folder", InstallDirArg(L"C:\\" + std::wstring(230, L'i') + L"\\"),
+         nullptr, "more than 259"},
+        {"install folder without its backslash", L"/installdir=C:\\QV", nullptr,
+         "does not end with a backslash"},
+    };
+    for (const Case& c : cases)
+    {
+        TempDir dir;
+        MakeSource(dir / L"src", true, false);
+        if (c.hostFile != nullptr)
+        {
+            if (!HostAvailable() || !HostShell(dir / L"src", std::string("echo x > ") + c.hostFile))
+                continue; // only a host user can make such a name
+        }
+        std::wstring args = L"build " + Quote(L"/src=" + dir / L"src") + L" /pid=Q /version=1.0 " +
+                            Quote(L"/out=" + dir / L"out") + L" " + c.extra;
+        BuilderRun run = RunBuilder(dir, args);
+        EXPECT_EQ(1u, run.exitCode) << c.rule << ": " << run.output;
+        EXPECT_NE(std::string::npos, run.output.find(c.message)) << c.rule << ": " << run.output;
+        WIN32_FIND_DATAW fd;
+        GpFind left(FindFirstFileW((dir / L"out\\*.zip").c_str(), &fd));
+        EXPECT_FALSE(left) << c.rule << ": a patch was left in the output folder";
+    }
 }

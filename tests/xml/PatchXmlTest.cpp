@@ -5,7 +5,7 @@
 #include "tests/support/TestUtil.h"
 #include "tests/support/TraceCapture.h"
 #include "xml/CPatchXml.h"
-#include "xml/ComPtr.h"
+#include "common/GpComHandles.h"
 
 using namespace lumotest;
 

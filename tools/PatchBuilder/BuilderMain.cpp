@@ -16,18 +16,23 @@ const wchar_t* const USAGE =
     L"\n"
     L"  QvPatchBuilder build /src=<folder> /pid=<product id> /version=<version>\n"
     L"                 [/begin=<version>] [/end=<version>] [/out=<folder>] [/zexl]\n"
-    L"                 [/digest=<text>] [/size=<text>]\n"
+    L"                 [/installdir=<folder>] [/digest=<text>] [/size=<text>]\n"
     L"      Packs every file and folder of <folder>, which must hold PatchMain.exe, into the\n"
     L"      inner archive x86\\common\\x86_common.zip, writes PatchConfig.xml with the product id,\n"
     L"      version, range and the inner archive's size and SHA-1 digest, and packs both into\n"
     L"      <out>\\QVClient_v<version>.zip (default: the current folder).\n"
     L"      /zexl      gives every entry a record with its UTF-16 path, for names that the ANSI\n"
     L"                 code page cannot hold\n"
-    L"      /digest=, /size=  write these texts instead of the computed values (test patches)\n"
+    L"      /installdir= checks the paths against this install folder, as verify does\n"
+    L"      /digest=, /size=  write these texts instead of the computed values (test patches,\n"
+    L"                 not verified)\n"
+    L"      The patch is verified as below; one that fails is removed.\n"
     L"\n"
-    L"  QvPatchBuilder verify <patch.zip>\n"
+    L"  QvPatchBuilder verify <patch.zip> [/installdir=<folder>]\n"
     L"      Checks a patch offline the way the updater does before installing it and prints\n"
-    L"      the verdict.\n"
+    L"      the verdict. /installdir= is the client's InstallLocation as the PCs store it\n"
+    L"      (ending with a backslash): every path the updater writes under it is checked\n"
+    L"      against the path limit, and the free space the update needs there is printed.\n"
     L"\n"
     L"  Exit codes: 0 done / patch valid, 1 build failed / patch invalid, 2 bad command line.\n";
 
@@ -56,7 +61,8 @@ int RunBuild(int argc, wchar_t** argv)
         std::wstring arg = argv[i];
         if (OptionValue(arg, L"src", options.sourceDir) || OptionValue(arg, L"out", options.outDir) ||
             OptionValue(arg, L"pid", options.pid) || OptionValue(arg, L"version", options.version) ||
-            OptionValue(arg, L"begin", options.rangeBegin) || OptionValue(arg, L"end", options.rangeEnd))
+            OptionValue(arg, L"begin", options.rangeBegin) || OptionValue(arg, L"end", options.rangeEnd) ||
+            OptionValue(arg, L"installdir", options.installDir))
             continue;
         if (OptionValue(arg, L"digest", options.digestText))
             options.bDigestSet = true;
@@ -76,7 +82,20 @@ int RunBuild(int argc, wchar_t** argv)
         return Usage(true);
     }
     std::wstring patch;
-    return BuildPatch(options, patch) ? 0 : 1;
+    if (!BuildPatch(options, patch))
+        return 1;
+    // What the verifier would refuse does not leave the builder either; test patches with their
+    // own digest or size text are meant to fail it.
+    if (options.bDigestSet || options.bSizeSet)
+    {
+        BuilderPrint(false, L"  test patch: /digest= or /size= given, not verified\n");
+        return 0;
+    }
+    if (VerifyPatch(patch, options.installDir))
+        return 0;
+    DeleteFileW(patch.c_str());
+    BuilderPrint(true, L"QvPatchBuilder: the built patch fails verification; it was removed\n");
+    return 1;
 }
 } // namespace
 
@@ -91,9 +110,10 @@ int wmain(int argc, wchar_t** argv)
         return RunBuild(argc, argv);
     if (_wcsicmp(command.c_str(), L"verify") == 0)
     {
-        if (argc != 3)
+        std::wstring installDir;
+        if (argc < 3 || argc > 4 || (argc == 4 && !OptionValue(argv[3], L"installdir", installDir)))
             return Usage(true);
-        return VerifyPatch(argv[2]) ? 0 : 1;
+        return VerifyPatch(argv[2], installDir) ? 0 : 1;
     }
     BuilderPrint(true, L"QvPatchBuilder: unknown command " + command + L"\n\n");
     return Usage(true);

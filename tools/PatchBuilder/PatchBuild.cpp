@@ -11,11 +11,12 @@
 #include "common/CHashUtil.h"
 #include "common/GpHandles.h"
 #include "common/GpResult.h"
+#include "xml/PatchConfigCheck.h"
+#include "zip/ZipEntryPath.h"
 
 namespace
 {
 constexpr size_t MAX_ATTRIBUTE_CCH = 259; // the reader's buffers hold 260 with the terminator
-constexpr size_t MAX_STORED_NAME = 259;   // the expander reads names into 260 bytes
 const wchar_t* const INNER_NAME = L"x86\\common\\x86_common.zip";
 
 struct SourceEntry
@@ -96,15 +97,19 @@ bool CollectSources(const std::wstring& dir, const std::wstring& rel, const std:
 // Stored name ("/" separators, ANSI code page) and local extra field of one entry.
 bool EntryNames(const std::wstring& relPath, bool bZexl, std::string& stored, std::vector<BYTE>& extra)
 {
+    if (!IsSafeEntryRelPath(relPath.c_str()))
+        return Report(
+            L"the name " + relPath +
+            L" is refused by the agent's expander (a device name, a colon or a climbing component)");
     std::wstring slashed = relPath;
     std::replace(slashed.begin(), slashed.end(), L'\\', L'/');
     bool bLossless = true;
     stored = BuilderAnsi(slashed, bLossless);
     if (!bLossless && !bZexl)
         return Report(L"the name " + relPath + L" has no form in the ANSI code page: build with /zexl");
-    if (stored.size() > MAX_STORED_NAME)
-        return Report(L"the name " + relPath + L" is longer than " + std::to_wstring(MAX_STORED_NAME) +
-                      L" bytes");
+    if (!ZipStoredNameFits(stored.size()))
+        return Report(L"the name " + relPath + L" is longer than " +
+                      std::to_wstring(ZIP_STORED_NAME_MAX_BYTES) + L" bytes");
     extra.clear();
     if (bZexl)
     {
@@ -121,6 +126,18 @@ bool CheckAttribute(const wchar_t* pszName, const std::wstring& value, bool bReq
         return Report(std::wstring(L"/") + pszName + L"= is required");
     if (value.size() > MAX_ATTRIBUTE_CCH)
         return Report(std::wstring(L"/") + pszName + L"= is longer than 259 characters");
+    // Pid and Version go into the client's status file: the agent refuses what would add to it.
+    if (wcscmp(pszName, L"pid") == 0 || wcscmp(pszName, L"version") == 0)
+    {
+        int nAt = PatchIniTextUnsafeAt(value.c_str());
+        if (nAt >= 0)
+        {
+            wchar_t szCode[8];
+            swprintf(szCode, 8, L"%04X", static_cast<unsigned>(value[nAt]));
+            return Report(std::wstring(L"/") + pszName + L"= holds U+" + szCode + L" at " +
+                          std::to_wstring(nAt) + L", which the agent refuses (8/1006)");
+        }
+    }
     // Control characters have no place in an XML 1.0 document, escaped or not.
     if (std::any_of(value.begin(), value.end(), [](wchar_t c) { return c < 0x20; }))
         return Report(std::wstring(L"/") + pszName + L"= holds a control character");
@@ -228,9 +245,9 @@ bool BuildPatch(const PatchBuildOptions& options, std::wstring& outPatch)
         DeleteFileW(patchPath.c_str());
         return false;
     }
-    outPatch = patchPath;
     BuilderPrint(false, L"built " + patchPath + L"\n  product " + options.pid + L", version " +
                             options.version + L", range " + options.rangeBegin + L" - " + options.rangeEnd +
                             L"\n  inner archive " + sizeText + L" bytes, SHA-1 " + digestText + L"\n");
+    outPatch = patchPath;
     return true;
 }

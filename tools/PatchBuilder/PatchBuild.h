@@ -11,14 +11,16 @@ struct PatchBuildOptions
     std::wstring version;
     std::wstring rangeBegin;
     std::wstring rangeEnd;
-    bool bZexl = false; // give every entry the UTF-16 path record
+    std::wstring installDir; // InstallLocation the program's verification checks paths against
+    bool bZexl = false;      // give every entry the UTF-16 path record
     bool bDigestSet = false;
     std::wstring digestText;
     bool bSizeSet = false;
     std::wstring sizeText;
 };
 
-// Builds the patch; on success outPatch names it. Messages go to the console.
+// Builds the patch, refusing what the agent's own rules refuse (product id and version, entry
+// names). On success outPatch names it. Messages go to the console.
 bool BuildPatch(const PatchBuildOptions& options, std::wstring& outPatch);
 
 // The configuration text for the given values (UTF-8).

@@ -35,6 +35,9 @@ const wchar_t USAGE[] =
     L"                      logged out; decimal or 0x hex)\n"
     L"  /afterlogout=N      login status from STC_MIR_LOGOUT on (default 1)\n"
     L"  /exec=off           STC_BASECMD_SYSEXEC answers 37 with process id 0 and starts nothing\n"
+    L"  /exec=pid:N         the same, answering process id N (a test that plays the agent itself)\n"
+    L"  /exec=as:PATH       start the program PATH in place of the requested one, with the request's\n"
+    L"                      command line (a test whose staged copy is not the updater)\n"
     L"\n"
     L"Failures, per command CMD = sysexec, logout, login, version (or its number):\n"
     L"  /status:CMD=N       reply status N instead of 37\n"
@@ -79,6 +82,8 @@ DWORD g_version[4] = {6, 60, 0, 0};
 std::atomic<DWORD> g_loginStatus{0x80};
 DWORD g_afterLogout = 1;
 bool g_exec = true;
+DWORD g_execPid = 0;                  // with /exec=pid:N, the process id answered
+const wchar_t* g_execImage = nullptr; // with /exec=as:PATH, the program started
 bool g_quiet = false;
 std::mutex g_logLock;
 GpFile g_log;
@@ -131,7 +136,7 @@ DWORD StartInSession(const std::wstring& cmdLine, DWORD dwSession, DWORD& dwErr)
     BOOL ok;
     if (dwSession == dwOwnSession)
     {
-        ok = CreateProcessW(nullptr, buf.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+        ok = CreateProcessW(g_execImage, buf.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
     }
     else
     {
@@ -145,8 +150,8 @@ DWORD StartInSession(const std::wstring& cmdLine, DWORD dwSession, DWORD& dwErr)
         {
             wchar_t desktop[] = L"winsta0\\default";
             si.lpDesktop = desktop;
-            ok = CreateProcessAsUserW(token.Get(), nullptr, buf.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                      nullptr, &si, &pi);
+            ok = CreateProcessAsUserW(token.Get(), g_execImage, buf.data(), nullptr, nullptr, FALSE, 0,
+                                      nullptr, nullptr, &si, &pi);
         }
     }
     if (!ok)
@@ -195,7 +200,7 @@ bool Answer(const std::string& req, std::string& reply)
 
     if (hdr.wCommand == STC_BASECMD_SYSEXEC)
     {
-        DWORD dwPid = 0;
+        DWORD dwPid = g_exec ? 0 : g_execPid;
         if (req.size() != sizeof(SysExecRequest))
         {
             dwStatus = ERROR_INVALID_PARAMETER;
@@ -331,6 +336,13 @@ int wmain(int argc, wchar_t** argv)
             g_loginStatus = wcstoul(v, nullptr, 0);
         else if ((v = ArgPrefixValue(a, L"/afterlogout=")))
             g_afterLogout = wcstoul(v, nullptr, 0);
+        else if ((v = ArgPrefixValue(a, L"/exec=as:")))
+            g_execImage = v;
+        else if ((v = ArgPrefixValue(a, L"/exec=pid:")))
+        {
+            g_exec = false;
+            g_execPid = wcstoul(v, nullptr, 10);
+        }
         else if ((v = ArgPrefixValue(a, L"/exec=")))
             g_exec = _wcsicmp(v, L"off") != 0;
         else if ((v = ArgPrefixValue(a, L"/version=")))

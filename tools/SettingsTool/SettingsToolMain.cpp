@@ -12,6 +12,7 @@
 // does not parse is refused (3).
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <wchar.h>
 
@@ -91,13 +92,12 @@ int Set(const wchar_t* pszFile, const wchar_t* pszName, const wchar_t* pszValue)
     }
     else if (wcspbrk(pszName, L".[") == nullptr && pszName[0] != L'\0')
     {
-        JsonEelementT* pElem = new JsonEelementT;
-        pElem->key = pszName;
-        pElem->value = new JsonValueT;
-        int rc = pElem->value->SetValue(pszValue);
-        if (rc != 1 || json.m_root.Add(pElem) < 0)
+        auto elem = std::make_unique<JsonEelementT>();
+        elem->key = pszName;
+        elem->value = std::make_unique<JsonValueT>();
+        int rc = elem->value->SetValue(pszValue);
+        if (rc != 1 || json.m_root.Add(elem) < 0)
         {
-            delete pElem;
             Error(L"value refused for " + std::wstring(pszName) + L" (SetValue " + std::to_wstring(rc) +
                   L")");
             return EXIT_REFUSED;

@@ -1,5 +1,8 @@
 #pragma once
+// Owners for COM: the thread's apartment, interface references and the two value kinds the
+// interfaces hand out (BSTR texts and VARIANTs).
 #include <objbase.h>
+#include <oleauto.h>
 #include <unknwn.h>
 
 // The calling thread's COM apartment, entered for the owner's lifetime: left again only when
@@ -67,4 +70,54 @@ public:
 
 private:
     T* m_p = nullptr;
+};
+
+// A text of the COM interfaces, freed when the owner goes. Null when it could not be allocated.
+class GpBstr
+{
+public:
+    GpBstr() = default;
+    explicit GpBstr(const wchar_t* psz) : m_bstr(SysAllocString(psz)) {}
+    ~GpBstr() { SysFreeString(m_bstr); }
+    GpBstr(const GpBstr&) = delete;
+    GpBstr& operator=(const GpBstr&) = delete;
+
+    BSTR Get() const { return m_bstr; }
+    explicit operator bool() const { return m_bstr != nullptr; }
+
+private:
+    BSTR m_bstr = nullptr;
+};
+
+// A VARIANT cleared when the owner goes, so that a text or reference it holds is released.
+class GpVariant
+{
+public:
+    GpVariant() { VariantInit(&m_v); }
+    ~GpVariant() { VariantClear(&m_v); }
+    GpVariant(const GpVariant&) = delete;
+    GpVariant& operator=(const GpVariant&) = delete;
+
+    // Holds a copy of psz as a string; false (and empty) when it could not be allocated.
+    bool SetString(const wchar_t* psz)
+    {
+        VariantClear(&m_v);
+        BSTR bstr = SysAllocString(psz);
+        if (bstr == nullptr)
+            return false;
+        m_v.vt = VT_BSTR;
+        m_v.bstrVal = bstr;
+        return true;
+    }
+    // For out-parameters of the interfaces: clears what is held first.
+    VARIANT* Put()
+    {
+        VariantClear(&m_v);
+        return &m_v;
+    }
+    VARIANT& Get() { return m_v; }
+    const VARIANT& Get() const { return m_v; }
+
+private:
+    VARIANT m_v;
 };
