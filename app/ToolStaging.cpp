@@ -48,7 +48,8 @@ bool InUse(const wchar_t* pszFolder)
     if (GetLastError() != ERROR_FILE_EXISTS)
         return false;
     wchar_t szLock[LUMO_PATH_CCH + 16];
-    GpFormatN(szLock, L"%s\\%s", pszFolder, STAGING_LOCK);
+    if (GpFormatN(szLock, L"%s\\%s", pszFolder, STAGING_LOCK) < 0)
+        return false; // ClaimFolder has refused the same path already
     GpFile probe(CreateFileW(szLock, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     return !probe && GetLastError() == ERROR_SHARING_VIOLATION;
@@ -135,7 +136,8 @@ BOOL LumoAgentApp::UserProgress()
         if (n < 3)
             continue;
         // All three were present: the first one again, if its deletion went through.
-        GpFormatN(szStage, L"%sLumoTool1", szTemp);
+        if (GpFormatN(szStage, L"%sLumoTool1", szTemp) < 0)
+            return tooLong(szTemp);
         if (Exists(szStage))
         {
             GPTRACE(TRACE_WARNING, L"[%s] Temp Folder 異常 return ERROR_ALREADY_EXISTS", FN);
