@@ -235,7 +235,7 @@ TEST_F(StagingTest, LeftoverFirstFolderIsDeletedAndTheSecondUsed)
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, m_app.m_nExtInfo);
     EXPECT_FALSE(FileExists(Stage(1)));
     EXPECT_EQ("patch bytes", ReadFileBytes(Stage(2) + L"\\QVClient_v1.2.3.zip"));
-    EXPECT_EQ(ReadFileBytes(BinPath(L"test_road_launch.exe")), ReadFileBytes(Stage(2) + L"\\LumoAgent.exe"));
+    EXPECT_EQ(ReadFileBytes(BinPath(L"test_road_agentlaunch.exe")), ReadFileBytes(Stage(2) + L"\\LumoAgent.exe"));
     std::wstring cmd = Stage(2) + L"\\LumoAgent.exe /Agent /n /CheckLog /LeaveCache /p=\"" + Stage(2) +
                        L"\\QVClient_v1.2.3.zip\"";
     EXPECT_TRUE(capture.WaitFor(L"[LumoAgentApp::UserProgress] Lumo Act Cmdline[" + cmd + L"]"));
