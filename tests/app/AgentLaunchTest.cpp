@@ -1,8 +1,7 @@
-// Agent launch, result channel and tool-mode staging, in-process against the service stand-in
-// QvServiceSim.exe; the agent's side is played by a second application object.
+// Agent launch and the result channel, in process against the service stand-in QvServiceSim.exe;
+// the agent's side is played by a second application object.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,51 +9,12 @@
 #include "common/ClientContract.h"
 #include "common/GpHandles.h"
 #include "common/GpSeams.h"
+#include "tests/app/ReportingAgent.h"
 #include "tests/support/ServiceSimProcess.h"
-#include "tests/support/TempRedirect.h"
 #include "tests/support/TestUtil.h"
 #include "tests/support/TraceCapture.h"
 
 using namespace lumotest;
-
-namespace
-{
-// Plays the agent from inside the tool's first wait: reports with the given outcome pair.
-void AgentReportsOnFirstWait(int nExitCode, int nExtInfo)
-{
-    GpSeam().WaitForObjectFn = [nExitCode, nExtInfo](HANDLE h, DWORD ms) {
-        LumoAgentApp agent;
-        agent.m_bAgent = 1;
-        agent.m_nExitCode = nExitCode;
-        agent.m_nExtInfo = nExtInfo;
-        agent.WriteExitString();
-        return WaitForSingleObject(h, ms);
-    };
-}
-
-// The user's temporary folder of the test: a fresh folder whose path holds a blank.
-class StagingTest : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        m_temp = m_root / L"user temp";
-        CreateDirectoryW(m_temp.c_str(), nullptr);
-        m_tempRedirect = std::make_unique<TempRedirect>(m_temp);
-        m_patch = m_root / L"QVClient_v1.2.3.zip";
-        WriteFileBytes(m_patch, "patch bytes");
-        wcscpy(m_app.m_szPatchPath, m_patch.c_str());
-        wcscpy(m_app.m_szPatchName, L"QVClient_v1.2.3.zip");
-    }
-    void TearDown() override { m_tempRedirect.reset(); }
-    std::wstring Stage(int n) const { return m_temp + L"\\LumoTool" + std::to_wstring(n); }
-
-    TempDir m_root;
-    std::wstring m_temp, m_patch;
-    std::unique_ptr<TempRedirect> m_tempRedirect;
-    LumoAgentApp m_app;
-};
-} // namespace
 
 TEST(ExitString, ReportsAndMalformedReports)
 {
@@ -219,170 +179,4 @@ TEST(AgentLaunch, AgentWithoutChannelStillRaisesTheEvent)
     GpKernelHandle event(CreateEventW(nullptr, FALSE, FALSE, RESULT_EVENT_NAME));
     agent.WriteExitString(); // event only
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event.Get(), 0));
-}
-
-TEST_F(StagingTest, LeftoverFirstFolderIsDeletedAndTheSecondUsed)
-{
-    CreateDirectoryW(Stage(1).c_str(), nullptr);
-    WriteFileBytes(Stage(1) + L"\\old.txt", "old");
-    TraceCapture capture;
-    m_app.m_bCheckLog = 1;
-    m_app.m_bLeaveCache = 1;
-    m_app.m_bConfirm = 0;
-    // No service: the road stops at the launch and the staging folder stays.
-    EXPECT_EQ(0, m_app.UserProgress());
-    EXPECT_EQ(10, m_app.m_nExitCode);
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, m_app.m_nExtInfo);
-    EXPECT_FALSE(FileExists(Stage(1)));
-    EXPECT_EQ("patch bytes", ReadFileBytes(Stage(2) + L"\\QVClient_v1.2.3.zip"));
-    EXPECT_EQ(ReadFileBytes(BinPath(L"test_road_agentlaunch.exe")), ReadFileBytes(Stage(2) + L"\\LumoAgent.exe"));
-    std::wstring cmd = Stage(2) + L"\\LumoAgent.exe /Agent /n /CheckLog /LeaveCache /p=\"" + Stage(2) +
-                       L"\\QVClient_v1.2.3.zip\"";
-    EXPECT_TRUE(capture.WaitFor(L"[LumoAgentApp::UserProgress] Lumo Act Cmdline[" + cmd + L"]"));
-    EXPECT_TRUE(capture.Contains(L"[LumoAgentApp::UserProgress] Temp Folder Exist[" + Stage(1) + L"]"));
-}
-
-TEST_F(StagingTest, StagingFolderChoice)
-{
-    struct Case
-    {
-        std::vector<int> present;
-        int used; // 0: none, the run stops with 10/183
-        bool holdFirst;
-    } cases[] = {
-        {{2}, 1, false}, // a leftover LumoTool2 alone is not touched
-        {{1, 2}, 3, false},
-        {{1, 2, 3}, 1, false}, // all three deleted, the first one reused
-        {{1, 2, 3}, 0, true},  // the first cannot go
-    };
-    for (const Case& c : cases)
-    {
-        SCOPED_TRACE(c.present.size() * 10 + c.used);
-        for (int n : c.present)
-        {
-            CreateDirectoryW(Stage(n).c_str(), nullptr);
-            WriteFileBytes(Stage(n) + L"\\mark.txt", "m");
-        }
-        GpFile held;
-        if (c.holdFirst)
-            held.Reset(CreateFileW((Stage(1) + L"\\mark.txt").c_str(), GENERIC_READ, 0, nullptr,
-                                   OPEN_EXISTING, 0, nullptr));
-        LumoAgentApp app;
-        wcscpy(app.m_szPatchPath, m_patch.c_str());
-        wcscpy(app.m_szPatchName, L"QVClient_v1.2.3.zip");
-        app.m_bConfirm = 0;
-        EXPECT_EQ(0, app.UserProgress());
-        EXPECT_EQ(10, app.m_nExitCode);
-        if (c.used == 0)
-        {
-            EXPECT_EQ(ERROR_ALREADY_EXISTS, app.m_nExtInfo);
-        }
-        else
-        {
-            EXPECT_EQ(ERROR_FILE_NOT_FOUND, app.m_nExtInfo); // stopped at the launch: no service
-            EXPECT_TRUE(FileExists(Stage(c.used) + L"\\LumoAgent.exe"));
-            EXPECT_FALSE(FileExists(Stage(c.used) + L"\\mark.txt"));
-        }
-        EXPECT_TRUE(c.present != std::vector<int>{2} || FileExists(Stage(2) + L"\\mark.txt"));
-        held.Reset();
-        for (int n = 1; n <= 3; n++)
-            RemoveTree(Stage(n));
-    }
-}
-
-TEST_F(StagingTest, ConfirmationNamesThePatchAndCanBeDeclined)
-{
-    struct Case
-    {
-        int answer;
-        BOOL goesOn;
-    } cases[] = {{IDCANCEL, 0}, {0, 0}, {IDOK, 1}};
-    for (const Case& c : cases)
-    {
-        SCOPED_TRACE(c.answer);
-        std::wstring text, caption;
-        UINT type = 0;
-        GpSeam().MessageBoxFn = [&](HWND, const wchar_t* t, const wchar_t* cap, UINT u) {
-            text = t;
-            caption = cap;
-            type = u;
-            return c.answer;
-        };
-        LumoAgentApp app;
-        wcscpy(app.m_szPatchName, L"QVClient_v1.2.3.zip");
-        EXPECT_EQ(c.goesOn, app.IsUpdateConfirm());
-        EXPECT_EQ(L"Patch:QVClient_v1.2.3.zip\r\nアップデートを実行しますか？\r\n"
-                  L"アップデート完了後にコンピューターは再起動します。\r\n"
-                  L"アップデートを実行する際は作業中のプログラムを終了してください。",
-                  text);
-        EXPECT_EQ(L"Quovera Client アップデートツール", caption);
-        EXPECT_EQ(0x41u, type);
-        EXPECT_EQ(c.goesOn ? 0 : 4, app.m_nExitCode);
-        EXPECT_EQ(c.goesOn ? 0 : 1223, app.m_nExtInfo);
-    }
-    // Declined: nothing is staged.
-    GpSeam().MessageBoxFn = [](HWND, const wchar_t*, const wchar_t*, UINT) { return IDCANCEL; };
-    EXPECT_EQ(0, m_app.UserProgress());
-    EXPECT_FALSE(FileExists(Stage(1)));
-    // Silent modes never ask.
-    int asked = 0;
-    GpSeam().MessageBoxFn = [&](HWND, const wchar_t*, const wchar_t*, UINT) { return ++asked, IDCANCEL; };
-    LumoAgentApp silent;
-    silent.m_bConfirm = 0;
-    EXPECT_EQ(1, silent.IsUpdateConfirm());
-    EXPECT_EQ(0, asked);
-}
-
-TEST_F(StagingTest, StagingFolderGoesAfterSuccessOnly)
-{
-    ServiceSimProcess sim;
-    ASSERT_TRUE(sim.Start(L"/exec=off"));
-    m_app.m_bConfirm = 0;
-    wcscpy(m_app.m_szMode, L"/sp");
-    AgentReportsOnFirstWait(7, 18);
-    EXPECT_EQ(0, m_app.UserProgress());
-    EXPECT_EQ(7, m_app.m_nExitCode);
-    EXPECT_EQ(18, m_app.m_nExtInfo);
-    EXPECT_TRUE(FileExists(Stage(1) + L"\\LumoAgent.exe"));
-
-    LumoAgentApp app;
-    wcscpy(app.m_szPatchPath, m_patch.c_str());
-    wcscpy(app.m_szPatchName, L"QVClient_v1.2.3.zip");
-    app.m_bConfirm = 0;
-    AgentReportsOnFirstWait(0, 0);
-    EXPECT_EQ(1, app.UserProgress());
-    // LumoTool1 was left by the failed run and deleted; LumoTool2 served and went too.
-    EXPECT_FALSE(FileExists(Stage(1)));
-    EXPECT_FALSE(FileExists(Stage(2)));
-    EXPECT_TRUE(sim.WaitForLog("cmdline=<" + ToUtf8(Stage(2)) + "\\LumoAgent.exe /Agent /n /p=\""));
-}
-
-TEST_F(StagingTest, StagingFolderStillInUseAfterSuccessIsDeletedOnceReleased)
-{
-    ServiceSimProcess sim;
-    ASSERT_TRUE(sim.Start(L"/exec=off"));
-    m_app.m_bConfirm = 0;
-    // The agent reports while its copy of the program is still open; it lets go a few pauses later.
-    GpFile held;
-    bool wasHeld = false;
-    GpSeam().WaitForObjectFn = [&](HANDLE h, DWORD ms) {
-        held.Reset(CreateFileW((Stage(1) + L"\\LumoAgent.exe").c_str(), GENERIC_READ, FILE_SHARE_READ,
-                               nullptr, OPEN_EXISTING, 0, nullptr));
-        wasHeld = held.IsValid();
-        LumoAgentApp agent;
-        agent.m_bAgent = 1;
-        agent.WriteExitString();
-        return WaitForSingleObject(h, ms);
-    };
-    int pauses = 0;
-    GpSeam().SleepFn = [&](DWORD ms) {
-        EXPECT_EQ(500u, ms);
-        if (++pauses == 3)
-            held.Reset();
-    };
-    EXPECT_EQ(1, m_app.UserProgress());
-    EXPECT_EQ(0, m_app.m_nExitCode);
-    EXPECT_TRUE(wasHeld);
-    EXPECT_EQ(3, pauses);
-    EXPECT_FALSE(FileExists(Stage(1)));
 }
