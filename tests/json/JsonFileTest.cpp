@@ -27,21 +27,6 @@ std::string Utf16(const std::wstring& text)
     return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
 }
 
-std::vector<std::wstring> FilesIn(const std::wstring& dir)
-{
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW fd;
-    GpFind find(FindFirstFileW((dir + L"\\*").c_str(), &fd));
-    if (!find)
-        return names;
-    do
-    {
-        if (wcscmp(fd.cFileName, L".") != 0 && wcscmp(fd.cFileName, L"..") != 0)
-            names.push_back(fd.cFileName);
-    } while (FindNextFileW(find.Get(), &fd));
-    return names;
-}
-
 // A document of text bound to path (created by Open) and saved there.
 int SaveNew(JsonFile& doc, const std::wstring& path, const std::wstring& text)
 {
@@ -113,7 +98,7 @@ TEST_F(JsonFileTest, EncryptedRoundTripKeepsTheDocument)
     JsonFile again;
     ASSERT_EQ(1, again.Load(path.c_str()));
     EXPECT_EQ(L"false", Dump(again.m_root.FindValue(L"DeleteFiles")));
-    EXPECT_EQ(std::vector<std::wstring>{L"ServerSetting.cfg"}, FilesIn(m_dir.Path()));
+    EXPECT_EQ(std::vector<std::wstring>{L"ServerSetting.cfg"}, lumotest::ListFiles(m_dir / L"*"));
 }
 
 TEST_F(JsonFileTest, EveryJsonFileSharesOnePassPhrase)
@@ -189,7 +174,7 @@ TEST_F(JsonFileTest, SaveBeforeLoadIsRefused)
     JsonFile plain;
     plain.m_ef.m_nEncVersion = 0;
     EXPECT_EQ(-3, plain.Save());
-    EXPECT_TRUE(FilesIn(m_dir.Path()).empty());
+    EXPECT_TRUE(lumotest::ListFiles(m_dir / L"*").empty());
 }
 
 TEST_F(JsonFileTest, PlainFileForms)
@@ -294,7 +279,7 @@ TEST_F(JsonFileTest, FailedSaveLeavesTheOldFile)
             EXPECT_EQ(-3, doc.Save());
             EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
             EXPECT_EQ(before, ReadFileBytes(path));
-            EXPECT_EQ(std::vector<std::wstring>{L"ServerSetting.cfg"}, FilesIn(m_dir.Path()));
+            EXPECT_EQ(std::vector<std::wstring>{L"ServerSetting.cfg"}, lumotest::ListFiles(m_dir / L"*"));
             doc.m_ef.m_nEncVersion = 2;
             EXPECT_STREQ(path.c_str(), doc.m_ef.m_strPath.c_str());
         }
@@ -311,7 +296,7 @@ TEST_F(JsonFileTest, FailedSaveLeavesTheOldFile)
         EXPECT_EQ(9, nSleeps);
         EXPECT_TRUE(AnyContains(traces, L"[JsonFile::Save] ！MoveFileEx(" + path + L")\u3000｛"));
         EXPECT_EQ(before, ReadFileBytes(path));
-        EXPECT_EQ(std::vector<std::wstring>{L"ServerSetting.cfg"}, FilesIn(m_dir.Path()));
+        EXPECT_EQ(std::vector<std::wstring>{L"ServerSetting.cfg"}, lumotest::ListFiles(m_dir / L"*"));
         EXPECT_STREQ(path.c_str(), nVersion ? doc.m_ef.m_strPath.c_str() : doc.m_strPath.c_str());
 
         // Once free, the same document saves.
@@ -334,7 +319,7 @@ TEST_F(JsonFileTest, SaveKeepsTheFilesAttributes)
     JsonFile loaded;
     ASSERT_EQ(1, loaded.Load(path.c_str()));
     EXPECT_EQ(L"false", Dump(loaded.m_root.FindValue(L"DeleteFiles")));
-    EXPECT_EQ(std::vector<std::wstring>{L"ServerSetting.cfg"}, FilesIn(m_dir.Path()));
+    EXPECT_EQ(std::vector<std::wstring>{L"ServerSetting.cfg"}, lumotest::ListFiles(m_dir / L"*"));
 }
 
 TEST_F(JsonFileTest, SaveRecreatesAFileRemovedSinceTheLoad)

@@ -35,16 +35,9 @@ protected:
     std::vector<std::wstring> Strays() const
     {
         std::vector<std::wstring> found;
-        WIN32_FIND_DATAW fd;
-        GpFind find(FindFirstFileW((m_dir / L"*").c_str(), &fd));
-        if (!find)
-            return found;
-        do
-        {
-            std::wstring n = fd.cFileName;
-            if (n != L"." && n != L".." && n != L"in.zip" && n != L"out")
+        for (const std::wstring& n : ListFiles(m_dir / L"*"))
+            if (n != L"in.zip" && n != L"out")
                 found.push_back(n);
-        } while (FindNextFileW(find.Get(), &fd));
         return found;
     }
 
