@@ -14,6 +14,8 @@ using namespace lumotest;
 
 namespace
 {
+constexpr int kEventOpenFailed = -147; // GpEvent::Open: no such event
+
 std::wstring AgentCommand(const std::wstring& args)
 {
     return Quote(BinPath(L"LumoAgent.exe")) + L" " + args;
@@ -126,6 +128,7 @@ TEST(SingleInstance, MissingSignalEventIsOnlyAWarning)
     ProcessResult r = RunProcess(AgentCommand(L"/Agent /sn /sig=100 /p=\"nothere.zip\""), 30000, dir.Path());
     ASSERT_TRUE(r.started);
     EXPECT_EQ(3u, r.exitCode); // went on to patch discovery
-    EXPECT_TRUE(cap.WaitFor(L"[LumoAgentApp::IsDuplicate] Event(LumoAgent12445)作成エラー rc=-147."));
+    EXPECT_TRUE(cap.WaitFor(L"[LumoAgentApp::IsDuplicate] Event(LumoAgent12445)作成エラー rc=" +
+                            std::to_wstring(kEventOpenFailed) + L"."));
     EXPECT_TRUE(cap.WaitFor(L"[LumoAgentApp::GetPatchPath] /PatchPath Param [nothere.zip]"));
 }

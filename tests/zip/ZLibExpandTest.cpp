@@ -18,6 +18,11 @@ using namespace ziptest;
 
 namespace
 {
+// Codes of the expansion that its header does not name.
+constexpr int kArchiveNotOpened = -957; // unzOpen2_64 failed and the system gave no error
+constexpr int kNoArchive = -813;        // Expand without an archive
+constexpr int kNoCurrentEntry = -624;   // ExpandFile without an archive
+
 class ExpandTest : public ::testing::Test
 {
 protected:
@@ -207,7 +212,7 @@ TEST_F(ExpandTest, NotAnArchive)
     ASSERT_TRUE(WriteFileBytes(m_zip, "this is no zip file"));
     TraceCapture capture;
     int rc = ZLibExpand(m_zip.c_str(), m_dest.c_str());
-    EXPECT_EQ(-957, rc);
+    EXPECT_EQ(kArchiveNotOpened, rc);
     EXPECT_TRUE(capture.WaitFor(L"[ZLibExpand] ！unzOpen2_64\u3000｛"));
 }
 
@@ -258,7 +263,8 @@ TEST_F(ExpandTest, EntryPathsThatWouldLeaveTheDestinationAreRefused)
         ASSERT_TRUE(WriteArchive(zip, {File("first.txt", "1"), e, File("last.txt", "2")}));
         TraceCapture capture;
         EXPECT_EQ(ZEXP_ERR_UNSAFE_PATH, ZLibExpand(zip.c_str(), dest.c_str()));
-        EXPECT_TRUE(capture.WaitFor(L"[Expand] ！ExpandFile i=1\u3000rc=-664."));
+        EXPECT_TRUE(capture.WaitFor(L"[Expand] ！ExpandFile i=1\u3000rc=" +
+                                    std::to_wstring(ZEXP_ERR_UNSAFE_PATH) + L"."));
         EXPECT_TRUE(capture.WaitFor(L"[ExpandFile] ！不正なパス\u3000展開先外への書き込みを拒否\u3000<"));
         EXPECT_TRUE(FileExists(dest + L"\\first.txt"));
         EXPECT_FALSE(FileExists(dest + L"\\last.txt"));
@@ -371,7 +377,7 @@ TEST_F(ExpandTest, EmptyArchiveAndFolderMarkedOnlyByItsName)
 {
     // The library finds no end record at offset 0: an archive without entries does not open.
     ASSERT_EQ(0, Build({}));
-    EXPECT_EQ(-957, ZLibExpand(m_zip.c_str(), m_dest.c_str()));
+    EXPECT_EQ(kArchiveNotOpened, ZLibExpand(m_zip.c_str(), m_dest.c_str()));
     EXPECT_FALSE(FileExists(m_dest));
 
     ASSERT_EQ(0, Build({Folder("named/", 0), File("named/in.txt", "in")}));
@@ -399,8 +405,8 @@ TEST_F(ExpandTest, CountField0xFFFFIsWalkedToTheEnd)
 
 TEST_F(ExpandTest, LoopsWithoutArchiveOrDestination)
 {
-    EXPECT_EQ(-813, Expand(nullptr, m_dest.c_str()));
-    EXPECT_EQ(-624, ExpandFile(nullptr, m_dest.c_str()));
+    EXPECT_EQ(kNoArchive, Expand(nullptr, m_dest.c_str()));
+    EXPECT_EQ(kNoCurrentEntry, ExpandFile(nullptr, m_dest.c_str()));
 
     // An empty destination would put the entry at the root of the current drive.
     ASSERT_EQ(0, Build({File("rooted.txt", "x")}));
