@@ -9,6 +9,7 @@
 #include "app/LumoAgentApp.h"
 #include "common/ClientContract.h"
 #include "common/GpSeams.h"
+#include "tests/app/CommandLineApp.h"
 #include "tests/support/ServiceSimProcess.h"
 #include "tests/support/SimDesktop.h"
 #include "tests/support/TestUtil.h"
@@ -24,21 +25,21 @@ namespace
 const wchar_t* const kKey32 = CLIENT_PRODUCT_KEY_32;
 const wchar_t* const kKey64 = CLIENT_PRODUCT_KEY_64;
 
-// An agent application object ready for the driver: a patch in a source folder.
+// The agent's command line for a patch in folder: the patch is written there first.
+std::wstring WithPatch(const TempDir& folder, const std::wstring& args)
+{
+    WriteFileBytes(folder / L"QVClient_v1.zip", "PK patch");
+    return args + L" /p=\"" + (folder / L"QVClient_v1.zip") + L"\"";
+}
+
+// An agent application object ready for the driver: a patch in a source folder, found by the
+// agent's own discovery.
 struct DriverFixture
 {
     TempDir install;
     TempDir source;
-    LumoAgentApp app;
-    std::wstring cmd;
-    explicit DriverFixture(const wchar_t* args = L"/Agent /sn") : cmd(args)
-    {
-        WriteFileBytes(source / L"QVClient_v1.zip", "PK patch");
-        app.m_lpCmdLine = cmd.c_str();
-        app.SetRunMode();
-        lstrcpyW(app.m_szPatchPath, (source / L"QVClient_v1.zip").c_str());
-        lstrcpyW(app.m_szPatchName, L"QVClient_v1.zip");
-    }
+    CommandLineApp app;
+    explicit DriverFixture(const wchar_t* args = L"/Agent /sn") : app(WithPatch(source, args)) {}
     std::wstring InstallDir() const { return install.Path() + L"\\"; }
 };
 } // namespace
@@ -244,8 +245,7 @@ TEST(AgentProgress, RoadTailAfterTheCopy)
         options.rangeEnd = L"6.69.9.9";
         std::wstring patch;
         ASSERT_TRUE(BuildPatch(options, patch));
-        lstrcpyW(f.app.m_szPatchPath, patch.c_str());
-        lstrcpyW(f.app.m_szPatchName, L"QVClient_v6.70.0.1.zip");
+        CommandLineApp app(L"/Agent /sn /p=\"" + patch + L"\"");
 
         int restarts = 0;
         GpSeam().ExitWindowsFn = [&](UINT, DWORD) {
@@ -254,9 +254,9 @@ TEST(AgentProgress, RoadTailAfterTheCopy)
             return FALSE;
         };
         TraceCapture cap;
-        EXPECT_EQ(c.ok, f.app.AgentProgress()) << c.name;
-        EXPECT_EQ(c.exitCode, f.app.m_nExitCode) << c.name;
-        EXPECT_EQ(c.extInfo, f.app.m_nExtInfo) << c.name;
+        EXPECT_EQ(c.ok, app.AgentProgress()) << c.name;
+        EXPECT_EQ(c.exitCode, app.m_nExitCode) << c.name;
+        EXPECT_EQ(c.extInfo, app.m_nExtInfo) << c.name;
         EXPECT_EQ(c.restarts, restarts) << c.name;
         if (c.installerExit != 37)
         {

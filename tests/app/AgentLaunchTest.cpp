@@ -9,7 +9,7 @@
 #include "common/ClientContract.h"
 #include "common/GpHandles.h"
 #include "common/GpSeams.h"
-#include "tests/app/ReportingAgent.h"
+#include "tests/app/CommandLineApp.h"
 #include "tests/support/ServiceSimProcess.h"
 #include "tests/support/TestUtil.h"
 #include "tests/support/TraceCapture.h"
@@ -169,9 +169,7 @@ TEST(AgentLaunch, CommandLineOfMoreThan779CharactersIsNeverSent)
 TEST(AgentLaunch, AgentWithoutChannelStillRaisesTheEvent)
 {
     TraceCapture capture;
-    LumoAgentApp agent;
-    agent.m_bAgent = 1;
-    agent.m_nExitCode = 9;
+    ReportingAgent agent(9, 0);
     agent.WriteExitString(); // neither pipe nor event
     EXPECT_TRUE(capture.WaitFor(L"[LumoAgentApp::ExitInstance] pipe open error["));
     EXPECT_TRUE(capture.WaitFor(L"[LumoAgentApp::ExitInstance] event open error["));

@@ -9,7 +9,7 @@
 #include "app/LumoAgentApp.h"
 #include "common/GpHandles.h"
 #include "common/GpSeams.h"
-#include "tests/app/ReportingAgent.h"
+#include "tests/app/CommandLineApp.h"
 #include "tests/support/ServiceSimProcess.h"
 #include "tests/support/TempRedirect.h"
 #include "tests/support/TestUtil.h"
@@ -30,16 +30,23 @@ protected:
         m_tempRedirect = std::make_unique<TempRedirect>(m_temp);
         m_patch = m_root / L"QVClient_v1.2.3.zip";
         WriteFileBytes(m_patch, "patch bytes");
-        wcscpy(m_app.m_szPatchPath, m_patch.c_str());
-        wcscpy(m_app.m_szPatchName, L"QVClient_v1.2.3.zip");
     }
     void TearDown() override { m_tempRedirect.reset(); }
     std::wstring Stage(int n) const { return m_temp + L"\\LumoTool" + std::to_wstring(n); }
+    // A tool run with these switches on the test's patch.
+    std::unique_ptr<CommandLineApp> Tool(const std::wstring& switches) const
+    {
+        return std::make_unique<CommandLineApp>(switches + L" /p=\"" + m_patch + L"\"");
+    }
+    // Normal mode asks first: the user agrees.
+    static void ConfirmWithOk()
+    {
+        GpSeam().MessageBoxFn = [](HWND, const wchar_t*, const wchar_t*, UINT) { return IDOK; };
+    }
 
     TempDir m_root;
     std::wstring m_temp, m_patch;
     std::unique_ptr<TempRedirect> m_tempRedirect;
-    LumoAgentApp m_app;
 };
 } // namespace
 
@@ -48,13 +55,12 @@ TEST_F(StagingTest, LeftoverFirstFolderIsDeletedAndTheSecondUsed)
     CreateDirectoryW(Stage(1).c_str(), nullptr);
     WriteFileBytes(Stage(1) + L"\\old.txt", "old");
     TraceCapture capture;
-    m_app.m_bCheckLog = 1;
-    m_app.m_bLeaveCache = 1;
-    m_app.m_bConfirm = 0;
+    ConfirmWithOk();
+    auto tool = Tool(L"/CheckLog /LeaveCache");
     // No service: the road stops at the launch and the staging folder stays.
-    EXPECT_EQ(0, m_app.UserProgress());
-    EXPECT_EQ(10, m_app.m_nExitCode);
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, m_app.m_nExtInfo);
+    EXPECT_EQ(0, tool->UserProgress());
+    EXPECT_EQ(10, tool->m_nExitCode);
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, tool->m_nExtInfo);
     EXPECT_FALSE(FileExists(Stage(1)));
     EXPECT_EQ("patch bytes", ReadFileBytes(Stage(2) + L"\\QVClient_v1.2.3.zip"));
     EXPECT_EQ(ReadFileBytes(BinPath(L"test_road_toolstaging.exe")),
@@ -90,19 +96,16 @@ TEST_F(StagingTest, StagingFolderChoice)
         if (c.holdFirst)
             held.Reset(CreateFileW((Stage(1) + L"\\mark.txt").c_str(), GENERIC_READ, 0, nullptr,
                                    OPEN_EXISTING, 0, nullptr));
-        LumoAgentApp app;
-        wcscpy(app.m_szPatchPath, m_patch.c_str());
-        wcscpy(app.m_szPatchName, L"QVClient_v1.2.3.zip");
-        app.m_bConfirm = 0;
-        EXPECT_EQ(0, app.UserProgress());
-        EXPECT_EQ(10, app.m_nExitCode);
+        auto tool = Tool(L"/sp");
+        EXPECT_EQ(0, tool->UserProgress());
+        EXPECT_EQ(10, tool->m_nExitCode);
         if (c.used == 0)
         {
-            EXPECT_EQ(ERROR_ALREADY_EXISTS, app.m_nExtInfo);
+            EXPECT_EQ(ERROR_ALREADY_EXISTS, tool->m_nExtInfo);
         }
         else
         {
-            EXPECT_EQ(ERROR_FILE_NOT_FOUND, app.m_nExtInfo); // stopped at the launch: no service
+            EXPECT_EQ(ERROR_FILE_NOT_FOUND, tool->m_nExtInfo); // stopped at the launch: no service
             EXPECT_TRUE(FileExists(Stage(c.used) + L"\\LumoAgent.exe"));
             EXPECT_FALSE(FileExists(Stage(c.used) + L"\\mark.txt"));
         }
@@ -131,28 +134,26 @@ TEST_F(StagingTest, ConfirmationNamesThePatchAndCanBeDeclined)
             type = u;
             return c.answer;
         };
-        LumoAgentApp app;
-        wcscpy(app.m_szPatchName, L"QVClient_v1.2.3.zip");
-        EXPECT_EQ(c.goesOn, app.IsUpdateConfirm());
+        auto tool = Tool(L"");
+        EXPECT_EQ(c.goesOn, tool->IsUpdateConfirm());
         EXPECT_EQ(L"Patch:QVClient_v1.2.3.zip\r\nアップデートを実行しますか？\r\n"
                   L"アップデート完了後にコンピューターは再起動します。\r\n"
                   L"アップデートを実行する際は作業中のプログラムを終了してください。",
                   text);
         EXPECT_EQ(L"Quovera Client アップデートツール", caption);
         EXPECT_EQ(0x41u, type);
-        EXPECT_EQ(c.goesOn ? 0 : 4, app.m_nExitCode);
-        EXPECT_EQ(c.goesOn ? 0 : 1223, app.m_nExtInfo);
+        EXPECT_EQ(c.goesOn ? 0 : 4, tool->m_nExitCode);
+        EXPECT_EQ(c.goesOn ? 0 : ERROR_CANCELLED, tool->m_nExtInfo);
     }
     // Declined: nothing is staged.
     GpSeam().MessageBoxFn = [](HWND, const wchar_t*, const wchar_t*, UINT) { return IDCANCEL; };
-    EXPECT_EQ(0, m_app.UserProgress());
+    EXPECT_EQ(0, Tool(L"")->UserProgress());
     EXPECT_FALSE(FileExists(Stage(1)));
     // Silent modes never ask.
     int asked = 0;
     GpSeam().MessageBoxFn = [&](HWND, const wchar_t*, const wchar_t*, UINT) { return ++asked, IDCANCEL; };
-    LumoAgentApp silent;
-    silent.m_bConfirm = 0;
-    EXPECT_EQ(1, silent.IsUpdateConfirm());
+    for (const wchar_t* mode : {L"/sp", L"/sn", L"/sf"})
+        EXPECT_EQ(1, Tool(mode)->IsUpdateConfirm()) << ToUtf8(mode);
     EXPECT_EQ(0, asked);
 }
 
@@ -160,20 +161,17 @@ TEST_F(StagingTest, StagingFolderGoesAfterSuccessOnly)
 {
     ServiceSimProcess sim;
     ASSERT_TRUE(sim.Start(L"/exec=off"));
-    m_app.m_bConfirm = 0;
-    wcscpy(m_app.m_szMode, L"/sp");
+    auto failing = Tool(L"/sp");
     AgentReportsOnFirstWait(7, 18);
-    EXPECT_EQ(0, m_app.UserProgress());
-    EXPECT_EQ(7, m_app.m_nExitCode);
-    EXPECT_EQ(18, m_app.m_nExtInfo);
+    EXPECT_EQ(0, failing->UserProgress());
+    EXPECT_EQ(7, failing->m_nExitCode);
+    EXPECT_EQ(18, failing->m_nExtInfo);
     EXPECT_TRUE(FileExists(Stage(1) + L"\\LumoAgent.exe"));
 
-    LumoAgentApp app;
-    wcscpy(app.m_szPatchPath, m_patch.c_str());
-    wcscpy(app.m_szPatchName, L"QVClient_v1.2.3.zip");
-    app.m_bConfirm = 0;
+    ConfirmWithOk();
+    auto tool = Tool(L"");
     AgentReportsOnFirstWait(0, 0);
-    EXPECT_EQ(1, app.UserProgress());
+    EXPECT_EQ(1, tool->UserProgress());
     // LumoTool1 was left by the failed run and deleted; LumoTool2 served and went too.
     EXPECT_FALSE(FileExists(Stage(1)));
     EXPECT_FALSE(FileExists(Stage(2)));
@@ -184,7 +182,7 @@ TEST_F(StagingTest, StagingFolderStillInUseAfterSuccessIsDeletedOnceReleased)
 {
     ServiceSimProcess sim;
     ASSERT_TRUE(sim.Start(L"/exec=off"));
-    m_app.m_bConfirm = 0;
+    auto tool = Tool(L"/sp");
     // The agent reports while its copy of the program is still open; it lets go a few pauses later.
     GpFile held;
     bool wasHeld = false;
@@ -192,9 +190,7 @@ TEST_F(StagingTest, StagingFolderStillInUseAfterSuccessIsDeletedOnceReleased)
         held.Reset(CreateFileW((Stage(1) + L"\\LumoAgent.exe").c_str(), GENERIC_READ, FILE_SHARE_READ,
                                nullptr, OPEN_EXISTING, 0, nullptr));
         wasHeld = held.IsValid();
-        LumoAgentApp agent;
-        agent.m_bAgent = 1;
-        agent.WriteExitString();
+        ReportingAgent().WriteExitString();
         return WaitForSingleObject(h, ms);
     };
     int pauses = 0;
@@ -203,8 +199,8 @@ TEST_F(StagingTest, StagingFolderStillInUseAfterSuccessIsDeletedOnceReleased)
         if (++pauses == 3)
             held.Reset();
     };
-    EXPECT_EQ(1, m_app.UserProgress());
-    EXPECT_EQ(0, m_app.m_nExitCode);
+    EXPECT_EQ(1, tool->UserProgress());
+    EXPECT_EQ(0, tool->m_nExitCode);
     EXPECT_TRUE(wasHeld);
     EXPECT_EQ(3, pauses);
     EXPECT_FALSE(FileExists(Stage(1)));
