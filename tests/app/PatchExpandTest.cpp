@@ -166,13 +166,15 @@ TEST_F(PatchExpand, VerificationOutcomes)
     PatchCase cases[] = {
         {"uppercase digest", L"6.70.0.1", Upper},
         {"100 digits, first 40 count", L"6.70.0.1", HundredDigits},
-        {"over 100 digits", L"6.70.0.1", OverHundredDigits, nullptr, false, FALSE, 8, 14028},
-        {"non-hex digit", L"6.70.0.1", NonHexAtEvenPosition, nullptr, false, FALSE, 8, 14028},
-        {"other digest", L"6.70.0.1", OtherDigest, nullptr, false, FALSE, 8, 14028},
-        {"empty digest", L"6.70.0.1", Empty, nullptr, false, FALSE, 8, 14028},
-        {"empty size", L"6.70.0.1", nullptr, L"", false, FALSE, 8, 14028},
-        {"size one short", L"6.70.0.1", nullptr, L"1", false, FALSE, 8, 14028},
-        {"no version", L"", nullptr, nullptr, false, FALSE, 8, 1006},
+        {"over 100 digits", L"6.70.0.1", OverHundredDigits, nullptr, false, FALSE, 8,
+         ERROR_SXS_FILE_HASH_MISMATCH},
+        {"non-hex digit", L"6.70.0.1", NonHexAtEvenPosition, nullptr, false, FALSE, 8,
+         ERROR_SXS_FILE_HASH_MISMATCH},
+        {"other digest", L"6.70.0.1", OtherDigest, nullptr, false, FALSE, 8, ERROR_SXS_FILE_HASH_MISMATCH},
+        {"empty digest", L"6.70.0.1", Empty, nullptr, false, FALSE, 8, ERROR_SXS_FILE_HASH_MISMATCH},
+        {"empty size", L"6.70.0.1", nullptr, L"", false, FALSE, 8, ERROR_SXS_FILE_HASH_MISMATCH},
+        {"size one short", L"6.70.0.1", nullptr, L"1", false, FALSE, 8, ERROR_SXS_FILE_HASH_MISMATCH},
+        {"no version", L"", nullptr, nullptr, false, FALSE, 8, ERROR_FILE_INVALID},
     };
     for (const PatchCase& c : cases)
     {
@@ -247,7 +249,7 @@ TEST_F(PatchExpand, ProductTextsThatWouldAddToTheStatusFileAreRefused)
         if (c.trace != nullptr)
         {
             EXPECT_EQ(8, app.m_nExitCode);
-            EXPECT_EQ(1006, app.m_nExtInfo);
+            EXPECT_EQ(ERROR_FILE_INVALID, app.m_nExtInfo);
             EXPECT_TRUE(capture.WaitFor(std::wstring(L"[LumoAgentApp::GetPatchInfo] ") + c.trace));
             EXPECT_TRUE(app.m_strProduct.IsEmpty() && app.m_strVersion.IsEmpty());
             EXPECT_FALSE(FileExists(UpdateDir() + L"PatchMain.exe"));

@@ -6,6 +6,7 @@
 #include "app/ExitCodeText.h"
 #include "app/LumoAgentApp.h"
 #include "common/GpSeams.h"
+#include "tests/app/CommandLineApp.h"
 
 namespace
 {
@@ -84,14 +85,14 @@ TEST(ExitInstance, FailureBoxOnlyInToolModeWithBoxesAllowed)
 {
     struct Case
     {
-        BOOL agent, msgBox;
+        const wchar_t* cmdLine;
         int exitCode;
         bool boxExpected;
     } cases[] = {
-        {0, 1, 9, true},
-        {0, 0, 9, false},
-        {1, 1, 9, false},
-        {0, 1, 0, false},
+        {L"", 9, true},
+        {L"/sn", 9, false},
+        {L"/Agent", 9, false},
+        {L"", 0, false},
     };
     for (const Case& c : cases)
     {
@@ -101,12 +102,7 @@ TEST(ExitInstance, FailureBoxOnlyInToolModeWithBoxesAllowed)
             boxes.push_back({text, caption, type});
             return IDOK;
         };
-        LumoAgentApp app;
-        app.m_lpCmdLine = L"";
-        app.m_bAgent = c.agent;
-        app.m_bMsgBox = c.msgBox;
-        app.m_nExitCode = c.exitCode;
-        app.m_nExtInfo = 14028;
+        lumotest::FinishedRun app(c.cmdLine, c.exitCode, ERROR_SXS_FILE_HASH_MISMATCH);
         EXPECT_EQ(c.exitCode, app.ExitInstance());
         ASSERT_EQ(c.boxExpected ? 1u : 0u, boxes.size());
         if (c.boxExpected)

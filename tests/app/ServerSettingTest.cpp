@@ -5,6 +5,7 @@
 
 #include "app/LumoAgentApp.h"
 #include "common/GpHandles.h"
+#include "tests/app/CommandLineApp.h"
 #include "tests/json/JsonTestUtil.h"
 #include "tests/support/TestUtil.h"
 
@@ -39,8 +40,7 @@ protected:
 
     std::vector<std::wstring> RunStep(BOOL bLeaveCache)
     {
-        LumoAgentApp app;
-        app.m_bLeaveCache = bLeaveCache;
+        lumotest::CommandLineApp app(bLeaveCache ? L"/Agent /sn /LeaveCache" : L"/Agent /sn");
         std::vector<std::wstring> traces = Traced([&] { app.UpdateServerSetting(); });
         EXPECT_EQ(0, app.m_nExitCode);
         EXPECT_EQ(0, app.m_nExtInfo);

@@ -32,16 +32,10 @@ std::wstring Value(const std::wstring& ini, const wchar_t* section, const wchar_
     return value;
 }
 
+// Copies of the status file left beside it by a save.
 int CopiesBeside(const std::wstring& ini)
 {
-    int n = 0;
-    WIN32_FIND_DATAW fd;
-    GpFind find(FindFirstFileW((ini + L".~*").c_str(), &fd));
-    if (find)
-        do
-            n++;
-        while (FindNextFileW(find.Get(), &fd));
-    return n;
+    return static_cast<int>(ListFiles(ini + L".~*").size());
 }
 } // namespace
 

@@ -14,6 +14,10 @@ using namespace lumotest;
 
 namespace
 {
+// The hash's own codes for a file it refuses (the header names none).
+constexpr int kHashOpenFailed = -84; // the file could not be opened for reading
+constexpr int kHashBadSize = -50;    // empty, or larger than one read may take
+
 std::string Hex(const BYTE* p, size_t n)
 {
     static const char digits[] = "0123456789abcdef";
@@ -120,9 +124,9 @@ TEST(HashUtil, RefusedFilesGiveTheirCodeAndNoDigest)
         const wchar_t* trace;
     };
     const Case cases[] = {
-        {empty, -50, L"[CHashUtil::CalcHashOnce] ！Seek64=0."},
-        {huge, -50, L"[CHashUtil::CalcHashOnce] ！Seek64=2147483647."},
-        {dir / L"absent.bin", -84, L"[CHashUtil::CalcHashOnce] ！CreateFile("},
+        {empty, kHashBadSize, L"[CHashUtil::CalcHashOnce] ！Seek64=0."},
+        {huge, kHashBadSize, L"[CHashUtil::CalcHashOnce] ！Seek64=2147483647."},
+        {dir / L"absent.bin", kHashOpenFailed, L"[CHashUtil::CalcHashOnce] ！CreateFile("},
     };
     TraceCapture capture;
     for (const Case& c : cases)
@@ -145,5 +149,5 @@ TEST(HashUtil, FileLockedAgainstReadingGivesOpenFailure)
     GpFile holder(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(holder);
     BYTE out[20] = {};
-    EXPECT_EQ(-84, CHashUtil::CalcHashOnce(path.c_str(), out));
+    EXPECT_EQ(kHashOpenFailed, CHashUtil::CalcHashOnce(path.c_str(), out));
 }

@@ -6,6 +6,7 @@
 
 #include "tests/dialogs/DialogTestUtil.h"
 #include "app/LumoAgentApp.h"
+#include "tests/app/CommandLineApp.h"
 #include "tests/support/TestUtil.h"
 
 using dialogdriver::Dialog;
@@ -154,9 +155,7 @@ TEST_P(ExitBox, ShowsTheCodesText)
 {
     REQUIRE_DIALOG_DISPLAY();
     const ExitBoxCase& c = GetParam();
-    LumoAgentApp app;
-    app.m_nExitCode = c.exitCode;
-    app.m_nExtInfo = c.extInfo;
+    lumotest::FinishedRun app(L"", c.exitCode, c.extInfo);
     BoxCall call([&app] { return app.ExitInstance(); });
 
     Dialog d;

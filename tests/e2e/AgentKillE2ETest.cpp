@@ -18,6 +18,7 @@
 #include "app/LumoAgentApp.h"
 #include "common/GpHandles.h"
 #include "common/GpSeams.h"
+#include "tests/app/CommandLineApp.h"
 #include "tests/e2e/ClientMachine.h"
 #include "tests/support/ServiceSimProcess.h"
 #include "tests/support/TestUtil.h"
@@ -530,12 +531,7 @@ TEST(AgentKillTool, ToolOfAKilledAgentFailsAndTheNextRunReusesTheStaging)
         agent.Reset(pid != 0 ? OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid) : nullptr);
         return pid;
     };
-    auto newTool = [&](LumoAgentApp& tool) {
-        tool.m_bConfirm = 0;
-        wcscpy(tool.m_szMode, L"/sp");
-        wcscpy(tool.m_szPatchPath, patch.c_str());
-        wcscpy(tool.m_szPatchName, patchName.c_str());
-    };
+    const std::wstring toolArgs = L"/sp /p=\"" + patch + L"\"";
 
     GpKernelHandle agent;
     int waits = 0;
@@ -553,8 +549,7 @@ TEST(AgentKillTool, ToolOfAKilledAgentFailsAndTheNextRunReusesTheStaging)
         }
         return WaitForSingleObject(h, 2); // the ten minutes pass in a second or two
     };
-    LumoAgentApp tool;
-    newTool(tool);
+    CommandLineApp tool(toolArgs);
     EXPECT_EQ(0, tool.UserProgress());
     EXPECT_EQ(600, waits);
     EXPECT_EQ(10, tool.m_nExitCode);
@@ -573,8 +568,7 @@ TEST(AgentKillTool, ToolOfAKilledAgentFailsAndTheNextRunReusesTheStaging)
         }
         return WaitForSingleObject(h, ms);
     };
-    LumoAgentApp again;
-    newTool(again);
+    CommandLineApp again(toolArgs);
     EXPECT_EQ(1, again.UserProgress()) << service.Log();
     EXPECT_EQ(0, again.m_nExitCode);
     EXPECT_EQ(1, waits);

@@ -11,6 +11,12 @@ using enctest::Hex;
 
 namespace
 {
+// Each routine's own code for a refused argument (the header names none).
+constexpr int kKeyGenNoPassword = -504;
+constexpr int kKeyGenBadLength = -519;
+constexpr int kPbkdf2BadArgument = -447; // no password, or an output length out of range
+constexpr int kKeyDeriveNoPassword = -392;
+
 std::vector<BYTE> Salt0To63()
 {
     std::vector<BYTE> s(64);
@@ -142,9 +148,9 @@ TEST(KeyGeneration, RefusesEmptyPassPhrase)
         int nCode;
         int rc;
     } cases[] = {
-        {L"EncDll_KeyGen", -504, EncDll_KeyGen(pwd, 0, salt.data(), out, 32)},
-        {L"EncDll_PBKDF2", -447, EncDll_PBKDF2(pwd, 0, salt.data(), out, 32)},
-        {L"KeyDerive", -392, KeyDerive(pwd, 0, salt.data(), out, 1)},
+        {L"EncDll_KeyGen", kKeyGenNoPassword, EncDll_KeyGen(pwd, 0, salt.data(), out, 32)},
+        {L"EncDll_PBKDF2", kPbkdf2BadArgument, EncDll_PBKDF2(pwd, 0, salt.data(), out, 32)},
+        {L"KeyDerive", kKeyDeriveNoPassword, KeyDerive(pwd, 0, salt.data(), out, 1)},
     };
     for (const Case& c : cases)
     {
@@ -167,8 +173,8 @@ TEST(KeyGeneration, RefusesOutputLengthsOutsideOneTo255Blocks)
     for (int nLen : {0, -20, 255 * 20 + 1})
     {
         memset(out, 0xCC, sizeof(out));
-        EXPECT_EQ(-447, EncDll_PBKDF2(pwd, 16, salt.data(), out, nLen)) << nLen;
-        EXPECT_EQ(-519, EncDll_KeyGen(pwd, 16, salt.data(), out, nLen)) << nLen;
+        EXPECT_EQ(kPbkdf2BadArgument, EncDll_PBKDF2(pwd, 16, salt.data(), out, nLen)) << nLen;
+        EXPECT_EQ(kKeyGenBadLength, EncDll_KeyGen(pwd, 16, salt.data(), out, nLen)) << nLen;
         for (BYTE b : out)
             EXPECT_EQ(0xCC, b);
     }

@@ -27,21 +27,6 @@ std::string Utf16(const std::wstring& text)
     return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
 }
 
-std::vector<std::wstring> FilesIn(const std::wstring& dir)
-{
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW fd;
-    GpFind find(FindFirstFileW((dir + L"\\*").c_str(), &fd));
-    if (!find)
-        return names;
-    do
-    {
-        if (wcscmp(fd.cFileName, L".") != 0 && wcscmp(fd.cFileName, L"..") != 0)
-            names.push_back(fd.cFileName);
-    } while (FindNextFileW(find.Get(), &fd));
-    return names;
-}
-
 // A document of text bound to path (created by Open) and saved there.
 int SaveNew(JsonFile& doc, const std::wstring& path, const std::wstring& text)
 {
@@ -113,7 +98,7 @@ TEST_F(JsonFileTest, EncryptedRoundTripKeepsTheDocument)
     JsonFile again;
     ASSERT_EQ(1, again.Load(path.c_str()));
     EXPECT_EQ(L"false", Dump(again.m_root.FindValue(L"DeleteFiles")));
-    EXPECT_EQ(std::vector<std::wstring>{L"ServerSetting.cfg"}, FilesIn(m_dir.Path()));
+    EXPECT_EQ(std::vector<std::wstring>{L"ServerSetting.cfg"}, lumotest::ListFiles(m_dir / L"*"));
 }
 
 TEST_F(JsonFileTest, EveryJsonFileSharesOnePassPhrase)
@@ -141,7 +126,7 @@ TEST_F(JsonFileTest, EncryptedLoadOfAPlainFileFails)
         rc = doc.Load(path.c_str());
         dwErr = GetLastError();
     });
-    EXPECT_EQ(-3, rc);
+    EXPECT_EQ(kJsonFailed, rc);
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_DATA), dwErr);
     EXPECT_TRUE(AnyContains(traces, L"非暗号データ？"));
     EXPECT_TRUE(AnyContains(traces, L"[JsonFile::Read] ！m_ef.Read(" + path + L")\u3000｛"));
@@ -160,7 +145,7 @@ TEST_F(JsonFileTest, LoadOfAMissingFileFails)
             rc = doc.Load(path.c_str());
             dwErr = GetLastError();
         });
-        EXPECT_EQ(-3, rc);
+        EXPECT_EQ(kJsonFailed, rc);
         EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), dwErr);
         if (nVersion != 0)
         {
@@ -183,13 +168,13 @@ TEST_F(JsonFileTest, SaveBeforeLoadIsRefused)
     doc.Parse(L"{\"a\":1}");
     int rc = 0;
     std::vector<std::wstring> traces = Traced([&] { rc = doc.Save(); });
-    EXPECT_EQ(-3, rc);
+    EXPECT_EQ(kJsonFailed, rc);
     EXPECT_EQ(std::vector<std::wstring>{L"[JsonFile::Save] ！m_strPath."}, traces);
 
     JsonFile plain;
     plain.m_ef.m_nEncVersion = 0;
-    EXPECT_EQ(-3, plain.Save());
-    EXPECT_TRUE(FilesIn(m_dir.Path()).empty());
+    EXPECT_EQ(kJsonFailed, plain.Save());
+    EXPECT_TRUE(lumotest::ListFiles(m_dir / L"*").empty());
 }
 
 TEST_F(JsonFileTest, PlainFileForms)
@@ -207,12 +192,14 @@ TEST_F(JsonFileTest, PlainFileForms)
         {"with BOM", "\xFF\xFE" + Utf16(L"{\"a\":1}"), 1, L"{a:1}", L""},
         {"without BOM", Utf16(L"{\"a\":\"ｂ\"}"), 1, L"{a:\"ｂ\"}",
          L"[JsonFile::Read] UTF-16と想定します。 BOM=0x007B."},
-        {"only a BOM", "\xFF\xFE", -3, L"{}", L"[JsonFile::Read] ！Parse rc=-3.\u3000from=<>\u3000｛"},
-        {"empty", "", -3, L"{}", L"[JsonFile::Parse] ！ISVALID_PSTR\u3000for <>"},
+        {"only a BOM", "\xFF\xFE", kJsonFailed, L"{}",
+         L"[JsonFile::Read] ！Parse rc=-3.\u3000from=<>\u3000｛"},
+        {"empty", "", kJsonFailed, L"{}", L"[JsonFile::Parse] ！ISVALID_PSTR\u3000for <>"},
         {"2,050 bytes", "\xFF\xFE" + Utf16(block1024), 1, L"{s:\"" + std::wstring(1016, L'x') + L"\"}", L""},
         {"1,026 bytes", "\xFF\xFE" + Utf16(block512), 1, L"{s:\"" + std::wstring(504, L'y') + L"\"}", L""},
         {"no object", "\xFF\xFE" + Utf16(L"nothing"), 1, L"{}", L""},
-        {"not JSON", "\xFF\xFE" + Utf16(L"{\"a\":bad}"), -3, L"{}", L"[JsonFile::Read] ！Parse rc=-406."},
+        {"not JSON", "\xFF\xFE" + Utf16(L"{\"a\":bad}"), kJsonFailed, L"{}",
+         L"[JsonFile::Read] ！Parse rc=-406."},
     };
     for (const Case& c : cases)
     {
@@ -267,7 +254,7 @@ TEST_F(JsonFileTest, PlainOpenWaitsOutASharingHolder)
     };
     JsonFile doc;
     doc.m_ef.m_nEncVersion = 0;
-    EXPECT_EQ(-3, doc.Open(path.c_str(), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+    EXPECT_EQ(kJsonFailed, doc.Open(path.c_str(), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
     EXPECT_EQ(9, nSleeps); // ten attempts
     held.Reset();
@@ -291,10 +278,10 @@ TEST_F(JsonFileTest, FailedSaveLeavesTheOldFile)
         if (nVersion != 0)
         {
             doc.m_ef.m_nEncVersion = 3;
-            EXPECT_EQ(-3, doc.Save());
+            EXPECT_EQ(kJsonFailed, doc.Save());
             EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
             EXPECT_EQ(before, ReadFileBytes(path));
-            EXPECT_EQ(std::vector<std::wstring>{L"ServerSetting.cfg"}, FilesIn(m_dir.Path()));
+            EXPECT_EQ(std::vector<std::wstring>{L"ServerSetting.cfg"}, lumotest::ListFiles(m_dir / L"*"));
             doc.m_ef.m_nEncVersion = 2;
             EXPECT_STREQ(path.c_str(), doc.m_ef.m_strPath.c_str());
         }
@@ -305,13 +292,13 @@ TEST_F(JsonFileTest, FailedSaveLeavesTheOldFile)
         ASSERT_TRUE(held.IsValid());
         int nSleeps = 0;
         GpSeam().SleepFn = [&](DWORD) { nSleeps++; };
-        std::vector<std::wstring> traces = Traced([&] { EXPECT_EQ(-3, doc.Save()); });
+        std::vector<std::wstring> traces = Traced([&] { EXPECT_EQ(kJsonFailed, doc.Save()); });
         held.Reset();
         GpSeamsReset();
         EXPECT_EQ(9, nSleeps);
         EXPECT_TRUE(AnyContains(traces, L"[JsonFile::Save] ！MoveFileEx(" + path + L")\u3000｛"));
         EXPECT_EQ(before, ReadFileBytes(path));
-        EXPECT_EQ(std::vector<std::wstring>{L"ServerSetting.cfg"}, FilesIn(m_dir.Path()));
+        EXPECT_EQ(std::vector<std::wstring>{L"ServerSetting.cfg"}, lumotest::ListFiles(m_dir / L"*"));
         EXPECT_STREQ(path.c_str(), nVersion ? doc.m_ef.m_strPath.c_str() : doc.m_strPath.c_str());
 
         // Once free, the same document saves.
@@ -334,7 +321,7 @@ TEST_F(JsonFileTest, SaveKeepsTheFilesAttributes)
     JsonFile loaded;
     ASSERT_EQ(1, loaded.Load(path.c_str()));
     EXPECT_EQ(L"false", Dump(loaded.m_root.FindValue(L"DeleteFiles")));
-    EXPECT_EQ(std::vector<std::wstring>{L"ServerSetting.cfg"}, FilesIn(m_dir.Path()));
+    EXPECT_EQ(std::vector<std::wstring>{L"ServerSetting.cfg"}, lumotest::ListFiles(m_dir / L"*"));
 }
 
 TEST_F(JsonFileTest, SaveRecreatesAFileRemovedSinceTheLoad)
@@ -378,7 +365,7 @@ TEST_F(JsonFileTest, SaveSkipsAStaleTemporaryNameAndFailsCleanlyWithoutItsFolder
             rc = doc.Save();
             dwErr = GetLastError();
         });
-        EXPECT_EQ(-3, rc);
+        EXPECT_EQ(kJsonFailed, rc);
         EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), dwErr);
         EXPECT_TRUE(
             AnyContains(traces, (nVersion ? L"[JsonFile::Save] ！m_ef.Open(" : L"[JsonFile::Save] ！Open(") +

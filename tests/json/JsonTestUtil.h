@@ -9,6 +9,10 @@
 
 namespace jsontest
 {
+// JsonFile's answers besides 1: a failure, and text the parser refuses (the header names neither).
+constexpr int kJsonFailed = -3;
+constexpr int kJsonTextRefused = -406;
+
 // Compact form of a model for comparisons: {a:1,s:"x",l:[1,2],o:{}}; an unset value is "?".
 std::wstring Dump(const JsonObjectT& obj);
 std::wstring Dump(const JsonValueT* pValue);

@@ -43,16 +43,17 @@ struct ParseCase
 
 const ParseCase PARSE_CASES[] = {
     {L"no object here", 1, L"{}", nullptr},
-    {L"", -3, L"{}", L"[JsonFile::Parse] ！ISVALID_PSTR\u3000for <>"},
+    {L"", kJsonFailed, L"{}", L"[JsonFile::Parse] ！ISVALID_PSTR\u3000for <>"},
     {L"{}", 1, L"{}", nullptr},
     {L"{\"a\":1 \"b\":2}", 1, L"{a:1}", nullptr},
     {L"{\"a\":1, \"b\":\"x\", \"c\":null}", 1, L"{a:1,b:\"x\",c:null}", nullptr},
-    {L"{\"a\":x}", -406, L"{}", L"[JsonFile::ParseValue] 不正な開始文字 *p=<x> p=<x}>"},
-    {L"{\"a\":TRUE}", -406, L"{}", L"不正な開始文字 *p=<T>"},
-    {L"{\"a\":tRUE,\"b\":FaLsE,\"c\":NULL}", -406, L"{a:true}", L"不正な開始文字 *p=<F>"},
+    {L"{\"a\":x}", kJsonTextRefused, L"{}", L"[JsonFile::ParseValue] 不正な開始文字 *p=<x> p=<x}>"},
+    {L"{\"a\":TRUE}", kJsonTextRefused, L"{}", L"不正な開始文字 *p=<T>"},
+    {L"{\"a\":tRUE,\"b\":FaLsE,\"c\":NULL}", kJsonTextRefused, L"{a:true}", L"不正な開始文字 *p=<F>"},
     {L"{\"a\":tRUE,\"b\":fALSE,\"c\":nULL}", 1, L"{a:true,b:false,c:null}", nullptr},
-    {L"{\"a\":tru}", -406, L"{}", L"[JsonFile::ParseValue] return code:-3 next=<tru}>"},
-    {L"{\"a\":nul}", -406, L"{}", L"[JsonFile::ParseObject] ParseValue rc=-348 val=<> next=<nul}>"},
+    {L"{\"a\":tru}", kJsonTextRefused, L"{}", L"[JsonFile::ParseValue] return code:-3 next=<tru}>"},
+    {L"{\"a\":nul}", kJsonTextRefused, L"{}",
+     L"[JsonFile::ParseObject] ParseValue rc=-348 val=<> next=<nul}>"},
     {L"{\"Delete\"  \"Files\":1}", 1, L"{DeleteFiles:1}", nullptr},
     {L"{\"s\":\"ab\" \"cd\"}", 1, L"{s:\"abcd\"}", nullptr},
     {L"{\"a\":/* note */1}", 1, L"{a:1}", nullptr},
@@ -64,10 +65,10 @@ const ParseCase PARSE_CASES[] = {
     {L"{\"a\":-}", 1, L"{a:-}", nullptr},
     {L"{\"a\":[1,]}", 1, L"{a:[1]}", nullptr},
     {L"{\"a\":[ ]}", 1, L"{a:[]}", nullptr},
-    {L"{\"a\":[1,,2]}", -406, L"{}", L"[JsonFile::ParseArray] ParseValue=-358. for <,2]}>"},
-    {L"{\"a\":[1,,2]}", -406, L"{}", L"[JsonFile::ParseValue] ParseArray rc=-259 p=<,2]}>"},
-    {L"{\"a\":{\"b\":x}}", -406, L"{}", L"[JsonFile::ParseValue] ParseObject rc=-406 p=<x}}>"},
-    {L"{\"a\":1,\"b\":{\"c\":[x]}}", -406, L"{a:1}", nullptr},
+    {L"{\"a\":[1,,2]}", kJsonTextRefused, L"{}", L"[JsonFile::ParseArray] ParseValue=-358. for <,2]}>"},
+    {L"{\"a\":[1,,2]}", kJsonTextRefused, L"{}", L"[JsonFile::ParseValue] ParseArray rc=-259 p=<,2]}>"},
+    {L"{\"a\":{\"b\":x}}", kJsonTextRefused, L"{}", L"[JsonFile::ParseValue] ParseObject rc=-406 p=<x}}>"},
+    {L"{\"a\":1,\"b\":{\"c\":[x]}}", kJsonTextRefused, L"{a:1}", nullptr},
     {L"{\"e\":\"q\\\"uote\\\\\"}", 1, L"{e:\"q\\\"uote\\\\\"}", nullptr},
     {L"{\"a\" junk : 1}", 1, L"{a:1}", nullptr},
     {L"{\"a\":1} {\"b\":2}", 1, L"{a:1}", nullptr},
@@ -80,8 +81,8 @@ const ParseCase PARSE_CASES[] = {
     {L"{\"a\":", 1, L"{}", L"[JsonObjectT::Add] 不正データ key=<a>"},
     {L"{\"a\":/*", 1, L"{}", L"不正データ key=<a>"},
     {L"{\"a\":{\"b\":1", 1, L"{a:{b:1}}", nullptr},
-    {L"{\"a\":t", -406, L"{}", nullptr},
-    {L"{\"a\":f/", -406, L"{}", nullptr},
+    {L"{\"a\":t", kJsonTextRefused, L"{}", nullptr},
+    {L"{\"a\":f/", kJsonTextRefused, L"{}", nullptr},
     {L"{\"a\":1//", 1, L"{a:1}", nullptr},
     {L"{\"a\":[1/*", 1, L"{a:[1]}", nullptr},
     {L"{\"a\":[/*", 1, L"{a:[?]}", nullptr},
@@ -119,7 +120,7 @@ TEST(JsonText, ParseCountsTheCharactersUpToTheRootsClosingBrace)
     JsonFile doc;
     EXPECT_EQ(8, doc.Parse(L"  {\"a\":1} tail"));
     EXPECT_EQ(4, doc.Parse(L"none"));
-    EXPECT_EQ(-3, doc.Parse(nullptr));
+    EXPECT_EQ(kJsonFailed, doc.Parse(nullptr));
 }
 
 TEST(JsonText, ParseReplacesTheRootsMembers)
@@ -128,7 +129,7 @@ TEST(JsonText, ParseReplacesTheRootsMembers)
     ASSERT_GE(doc.Parse(L"{\"a\":1}"), 0);
     ASSERT_GE(doc.Parse(L"{\"b\":2}"), 0);
     EXPECT_EQ(L"{b:2}", Dump(doc.m_root));
-    EXPECT_EQ(-3, doc.Parse(L""));
+    EXPECT_EQ(kJsonFailed, doc.Parse(L""));
     EXPECT_EQ(L"{}", Dump(doc.m_root));
 }
 
@@ -211,17 +212,17 @@ TEST(JsonText, NestingIsLimited)
     // The root counts as one level.
     JsonFile doc;
     EXPECT_GE(doc.Parse(nested(JSON_MAX_DEPTH - 1, L'[', L']').c_str()), 0);
-    EXPECT_EQ(-406, doc.Parse(nested(JSON_MAX_DEPTH, L'[', L']').c_str()));
+    EXPECT_EQ(kJsonTextRefused, doc.Parse(nested(JSON_MAX_DEPTH, L'[', L']').c_str()));
 
     std::wstring objects = L"{";
     for (int i = 1; i < JSON_MAX_DEPTH; i++)
         objects += L"\"k\":{";
     EXPECT_GE(doc.Parse(objects.c_str()), 0);
     std::vector<std::wstring> traces =
-        Traced([&] { EXPECT_EQ(-406, doc.Parse((objects + L"\"k\":{").c_str())); });
+        Traced([&] { EXPECT_EQ(kJsonTextRefused, doc.Parse((objects + L"\"k\":{").c_str())); });
     EXPECT_TRUE(AnyContains(traces, L"[JsonFile::ParseValue] ！入れ子が深すぎます。 max=512"));
 
     // Hostile depth is refused instead of running the stack out.
-    EXPECT_EQ(-406, doc.Parse(nested(50000, L'[', L']').c_str()));
+    EXPECT_EQ(kJsonTextRefused, doc.Parse(nested(50000, L'[', L']').c_str()));
     EXPECT_EQ(0, doc.m_root.GetCount());
 }

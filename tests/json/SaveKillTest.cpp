@@ -19,19 +19,6 @@ using namespace lumotest;
 
 namespace
 {
-std::vector<std::wstring> TempsBeside(const std::wstring& path)
-{
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW fd;
-    GpFind find(FindFirstFileW((path + L".~*").c_str(), &fd));
-    if (!find)
-        return names;
-    do
-        names.push_back(fd.cFileName);
-    while (FindNextFileW(find.Get(), &fd));
-    return names;
-}
-
 double Now()
 {
     LARGE_INTEGER t, f;
@@ -111,7 +98,7 @@ KillTally KillSaves(int nKills, unsigned seed)
             ADD_FAILURE() << "kill " << i << ": load rc=" << rc << ", " << ReadFileBytes(path).size()
                           << " bytes";
         }
-        int nLeft = static_cast<int>(TempsBeside(path).size());
+        int nLeft = static_cast<int>(ListFiles(path + L".~*").size());
         tally.maxLeft = std::max(tally.maxLeft, nLeft);
         // Only the killed save's own temporary file may be there: earlier ones went with its saves.
         EXPECT_LE(nLeft, 1) << "kill " << i;
@@ -119,7 +106,7 @@ KillTally KillSaves(int nKills, unsigned seed)
     JsonFile doc;
     EXPECT_EQ(1, doc.Load(path.c_str()));
     EXPECT_EQ(1, doc.Save());
-    tally.leftAtEnd = static_cast<int>(TempsBeside(path).size());
+    tally.leftAtEnd = static_cast<int>(ListFiles(path + L".~*").size());
     EXPECT_EQ(0, tally.leftAtEnd);
     return tally;
 }

@@ -58,6 +58,21 @@ bool FileExists(const std::wstring& path)
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+std::vector<std::wstring> ListFiles(const std::wstring& pattern)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW fd;
+    GpFind find(FindFirstFileW(pattern.c_str(), &fd));
+    if (!find)
+        return names;
+    do
+    {
+        if (wcscmp(fd.cFileName, L".") != 0 && wcscmp(fd.cFileName, L"..") != 0)
+            names.push_back(fd.cFileName);
+    } while (FindNextFileW(find.Get(), &fd));
+    return names;
+}
+
 std::string ReadFileBytes(const std::wstring& path)
 {
     GpFile file(CreateFileW(path.c_str(), GENERIC_READ,

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "common/GpHandles.h"
 
@@ -30,6 +31,9 @@ private:
 
 void RemoveTree(const std::wstring& path);
 bool FileExists(const std::wstring& path);
+// Names of the entries a search for pattern finds ("dir\\*", "file.~*"), without "." and "..",
+// in the order the search reports them.
+std::vector<std::wstring> ListFiles(const std::wstring& pattern);
 std::string ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 

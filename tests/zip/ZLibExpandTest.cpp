@@ -19,6 +19,11 @@ using namespace ziptest;
 
 namespace
 {
+// Codes of the expansion that its header does not name.
+constexpr int kArchiveNotOpened = -957; // unzOpen2_64 failed and the system gave no error
+constexpr int kNoArchive = -813;        // Expand without an archive
+constexpr int kNoCurrentEntry = -624;   // ExpandFile without an archive
+
 class ExpandTest : public ::testing::Test
 {
 protected:
@@ -36,16 +41,9 @@ protected:
     std::vector<std::wstring> Strays() const
     {
         std::vector<std::wstring> found;
-        WIN32_FIND_DATAW fd;
-        GpFind find(FindFirstFileW((m_dir / L"*").c_str(), &fd));
-        if (!find)
-            return found;
-        do
-        {
-            std::wstring n = fd.cFileName;
-            if (n != L"." && n != L".." && n != L"in.zip" && n != L"out")
+        for (const std::wstring& n : ListFiles(m_dir / L"*"))
+            if (n != L"in.zip" && n != L"out")
                 found.push_back(n);
-        } while (FindNextFileW(find.Get(), &fd));
         return found;
     }
 
@@ -225,7 +223,7 @@ TEST_F(ExpandTest, NotAnArchive)
     ASSERT_TRUE(WriteFileBytes(m_zip, "this is no zip file"));
     TraceCapture capture;
     int rc = ZLibExpand(m_zip.c_str(), m_dest.c_str());
-    EXPECT_EQ(-957, rc);
+    EXPECT_EQ(kArchiveNotOpened, rc);
     EXPECT_TRUE(capture.WaitFor(L"[ZLibExpand] ！unzOpen2_64\u3000｛"));
 }
 
@@ -276,7 +274,8 @@ TEST_F(ExpandTest, EntryPathsThatWouldLeaveTheDestinationAreRefused)
         ASSERT_TRUE(WriteArchive(zip, {File("first.txt", "1"), e, File("last.txt", "2")}));
         TraceCapture capture;
         EXPECT_EQ(ZEXP_ERR_UNSAFE_PATH, ZLibExpand(zip.c_str(), dest.c_str()));
-        EXPECT_TRUE(capture.WaitFor(L"[Expand] ！ExpandFile i=1\u3000rc=-664."));
+        EXPECT_TRUE(capture.WaitFor(L"[Expand] ！ExpandFile i=1\u3000rc=" +
+                                    std::to_wstring(ZEXP_ERR_UNSAFE_PATH) + L"."));
         EXPECT_TRUE(capture.WaitFor(L"[ExpandFile] ！不正なパス\u3000展開先外への書き込みを拒否\u3000<"));
         EXPECT_TRUE(FileExists(dest + L"\\first.txt"));
         EXPECT_FALSE(FileExists(dest + L"\\last.txt"));
@@ -389,7 +388,7 @@ TEST_F(ExpandTest, EmptyArchiveAndFolderMarkedOnlyByItsName)
 {
     // The library finds no end record at offset 0: an archive without entries does not open.
     ASSERT_EQ(0, Build({}));
-    EXPECT_EQ(-957, ZLibExpand(m_zip.c_str(), m_dest.c_str()));
+    EXPECT_EQ(kArchiveNotOpened, ZLibExpand(m_zip.c_str(), m_dest.c_str()));
     EXPECT_FALSE(FileExists(m_dest));
 
     ASSERT_EQ(0, Build({Folder("named/", 0), File("named/in.txt", "in")}));
@@ -506,8 +505,8 @@ TEST_F(ExpandTest, EndRecordCutByTheEndOfTheFileIsRefused)
 
 TEST_F(ExpandTest, LoopsWithoutArchiveOrDestination)
 {
-    EXPECT_EQ(-813, Expand(nullptr, m_dest.c_str()));
-    EXPECT_EQ(-624, ExpandFile(nullptr, m_dest.c_str()));
+    EXPECT_EQ(kNoArchive, Expand(nullptr, m_dest.c_str()));
+    EXPECT_EQ(kNoCurrentEntry, ExpandFile(nullptr, m_dest.c_str()));
 
     // An empty destination would put the entry at the root of the current drive.
     ASSERT_EQ(0, Build({File("rooted.txt", "x")}));
