@@ -45,3 +45,10 @@ bool GpArrayGrowthFails()
     const GpSeams& s = GpSeam();
     return s.ArrayGrowthFailsFn && s.ArrayGrowthFailsFn();
 }
+
+BOOL GpWriteFile(HANDLE hFile, const void* pData, DWORD cb, DWORD* pcbDone)
+{
+    const GpSeams& s = GpSeam();
+    return s.WriteFileFn ? s.WriteFileFn(hFile, pData, cb, pcbDone)
+                         : WriteFile(hFile, pData, cb, pcbDone, nullptr);
+}

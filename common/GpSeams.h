@@ -15,6 +15,9 @@ struct GpSeams
     std::function<DWORD(HANDLE hObject, DWORD dwMilliseconds)> WaitForObjectFn;
     // Answers true to make an array growth fail as on an exhausted heap (TmArray then throws).
     std::function<bool()> ArrayGrowthFailsFn;
+    // Stands in for WriteFile in the writers of files that replace others, to play a full disk
+    // where a test cannot have a small volume.
+    std::function<BOOL(HANDLE hFile, const void* pData, DWORD cb, DWORD* pcbDone)> WriteFileFn;
 };
 
 GpSeams& GpSeam();
@@ -25,3 +28,4 @@ BOOL GpExitWindows(UINT uFlags, DWORD dwReason);
 void GpSleep(DWORD dwMilliseconds);
 DWORD GpWaitForObject(HANDLE hObject, DWORD dwMilliseconds);
 bool GpArrayGrowthFails();
+BOOL GpWriteFile(HANDLE hFile, const void* pData, DWORD cb, DWORD* pcbDone);

@@ -30,6 +30,8 @@ public:
     int Open(const wchar_t* pszPath, DWORD dwDesiredAccess, DWORD dwShareMode, DWORD dwCreationDisposition);
     // Closes m_hFile when it holds a handle and sets it back to the invalid value.
     void Close();
+    // Takes a file its owner has opened (for writing) in place of Open.
+    void Attach(const wchar_t* pszPath, GpFile&& file);
 
     // false with the thread's last error set when the buffer cannot be had (or the arguments are bad).
     bool SetData(const void* pData, int nData);
@@ -47,7 +49,7 @@ public:
     static void MakeIv(const BYTE* pHd1a, BYTE* pIv);
 
     VString m_strPath;
-    GpFile m_hFile; // only Open and Close change it
+    GpFile m_hFile; // only Open, Attach and Close change it
     BYTE m_nEncVersion;
     TmArray<BYTE> m_key;
     GpHeapBlock m_pData;
