@@ -41,13 +41,7 @@ bool DeleteThroughHandle(HANDLE h)
 int GpTempFile::Create(const wchar_t* pszTarget)
 {
     Discard();
-    size_t cchTarget = wcslen(pszTarget);
-    if (cchTarget >= _countof(m_szTarget))
-    {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return ERROR_FILENAME_EXCED_RANGE;
-    }
-    wmemcpy(m_szTarget, pszTarget, cchTarget + 1);
+    m_target = pszTarget;
     DWORD dwErr = ERROR_FILE_EXISTS;
     for (int nAttempt = 0; nAttempt < NAME_ATTEMPTS; nAttempt++)
     {
@@ -57,9 +51,12 @@ int GpTempFile::Create(const wchar_t* pszTarget)
             dwErr = ErrOr(GetLastError(), ERROR_GEN_FAILURE);
             break;
         }
-        GpFormatN(m_szPath, L"%s.~%016I64X.tmp", pszTarget, ullRandom);
+        wchar_t szSuffix[32];
+        GpFormatN(szSuffix, L".~%016I64X.tmp", ullRandom);
+        m_path = pszTarget;
+        m_path.Cat(szSuffix);
         // DELETE for the rename and the removal, the security rights to give it the target's.
-        m_file.Reset(CreateFileW(m_szPath,
+        m_file.Reset(CreateFileW(m_path.c_str(),
                                  GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER |
                                      FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                                  0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
@@ -70,7 +67,7 @@ int GpTempFile::Create(const wchar_t* pszTarget)
         if (dwErr != ERROR_FILE_EXISTS && dwErr != ERROR_ALREADY_EXISTS)
             break;
     }
-    m_szPath[0] = L'\0';
+    m_path.Clear();
     SetLastError(dwErr);
     return static_cast<int>(dwErr);
 }
@@ -126,7 +123,7 @@ int GpTempFile::Commit(int nAttempts, DWORD dwRetryMs)
         SetLastError(dwErr);
         return static_cast<int>(dwErr);
     }
-    size_t cchTarget = wcslen(m_szTarget);
+    size_t cchTarget = static_cast<size_t>(m_target.GetLength());
     size_t cbInfo = offsetof(FILE_RENAME_INFO, FileName) + (cchTarget + 1) * sizeof(wchar_t);
     GpHeapBlock block(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, cbInfo));
     if (!block)
@@ -137,7 +134,7 @@ int GpTempFile::Commit(int nAttempts, DWORD dwRetryMs)
     auto* pInfo = static_cast<FILE_RENAME_INFO*>(block.Get());
     pInfo->ReplaceIfExists = TRUE;
     pInfo->FileNameLength = static_cast<DWORD>(cchTarget * sizeof(wchar_t));
-    wmemcpy(pInfo->FileName, m_szTarget, cchTarget + 1);
+    wmemcpy(pInfo->FileName, m_target.c_str(), cchTarget + 1);
     DWORD dwErr = 0;
     for (int nAttempt = 1; nAttempt <= nAttempts; nAttempt++)
     {
@@ -145,7 +142,7 @@ int GpTempFile::Commit(int nAttempts, DWORD dwRetryMs)
         if (SetFileInformationByHandle(m_file.Get(), FileRenameInfo, pInfo, static_cast<DWORD>(cbInfo)))
         {
             m_file.Reset();
-            m_szPath[0] = L'\0';
+            m_path.Clear();
             return ERROR_OK;
         }
         dwErr = ErrOr(GetLastError(), ERROR_ACCESS_DENIED);
@@ -169,7 +166,7 @@ void GpTempFile::Discard()
         m_file.Reset();
         SetLastError(dwErr);
     }
-    m_szPath[0] = L'\0';
+    m_path.Clear();
 }
 
 namespace
@@ -218,38 +215,36 @@ bool IsLeftoverName(const wchar_t* pszRest, int cchDigits)
 
 void GpRemoveTempLeftovers(const wchar_t* pszTarget, const wchar_t* pszName, int cchOldDigits)
 {
-    wchar_t szPattern[MAX_PATH + 16];
-    if (GpFormatN(szPattern, L"%s.~*.tmp", pszTarget) < 0)
-        return;
+    VString pattern(pszTarget);
+    pattern.Cat(L".~*.tmp");
     const wchar_t* pSlash = wcsrchr(pszTarget, L'\\');
     size_t cchDir = pSlash != nullptr ? static_cast<size_t>(pSlash - pszTarget + 1) : 0;
     size_t cchName = wcslen(pszTarget) - cchDir;
     WIN32_FIND_DATAW fd;
-    GpFind find(FindFirstFileW(szPattern, &fd));
+    GpFind find(FindFirstFileW(pattern.c_str(), &fd));
     if (!find)
         return;
     do
     {
-        wchar_t szStale[MAX_PATH + 40];
         if ((fd.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
-            cchDir + wcslen(fd.cFileName) >= _countof(szStale) ||
             _wcsnicmp(fd.cFileName, pszTarget + cchDir, cchName) != 0 ||
             wcsncmp(fd.cFileName + cchName, L".~", 2) != 0 ||
             !IsLeftoverName(fd.cFileName + cchName + 2, cchOldDigits))
             continue;
-        wmemcpy(szStale, pszTarget, cchDir);
-        wcscpy(szStale + cchDir, fd.cFileName);
+        VString stale(pszTarget);
+        stale.GetBuffer()[cchDir] = L'\0';
+        stale.Cat(fd.cFileName);
         // Without sharing: a file its writer still holds is not a leftover and cannot be opened.
-        GpFile stale(CreateFileW(szStale, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        GpFile file(CreateFileW(stale.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         BY_HANDLE_FILE_INFORMATION info;
-        if (!stale || !GetFileInformationByHandle(stale.Get(), &info) ||
+        if (!file || !GetFileInformationByHandle(file.Get(), &info) ||
             (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
             info.nNumberOfLinks != 1)
             continue;
         if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
-            SetAttributes(stale.Get(), info.dwFileAttributes & KEPT_ATTRIBUTES & ~FILE_ATTRIBUTE_READONLY);
-        if (DeleteThroughHandle(stale.Get()))
-            GPTRACE(TRACE_WARNING, L"[%s] 中断された保存の一時ファイルを削除[%s]", pszName, szStale);
+            SetAttributes(file.Get(), info.dwFileAttributes & KEPT_ATTRIBUTES & ~FILE_ATTRIBUTE_READONLY);
+        if (DeleteThroughHandle(file.Get()))
+            GPTRACE(TRACE_WARNING, L"[%s] 中断された保存の一時ファイルを削除[%s]", pszName, stale.c_str());
     } while (FindNextFileW(find.Get(), &fd));
 }

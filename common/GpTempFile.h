@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "common/GpHandles.h"
+#include "common/VString.h"
 
 // A new file beside a file we rewrite, for the content that will take its place. The folder may
 // be writable by others, so the name cannot be guessed ("<target>.~<random>.tmp"), the file is
@@ -19,7 +20,7 @@ public:
     // ERROR_OK, or the error of the last attempt (the last error holds it too).
     int Create(const wchar_t* pszTarget);
     HANDLE Get() const { return m_file.Get(); }
-    const wchar_t* Path() const { return m_szPath; }
+    const wchar_t* Path() const { return m_path.c_str(); }
     // All bytes or an error: a short write counts as ERROR_DISK_FULL.
     int Write(const void* pData, DWORD cb);
     // Gives the file the owner, group, access list and attributes of hFrom, an open handle on the
@@ -33,8 +34,8 @@ public:
 
 private:
     GpFile m_file;
-    wchar_t m_szTarget[MAX_PATH + 1] = {};
-    wchar_t m_szPath[MAX_PATH + 40] = {};
+    VString m_target;
+    VString m_path;
 };
 
 // Removes what a stopped run left beside pszTarget: GpTempFile's files that no one holds open, and

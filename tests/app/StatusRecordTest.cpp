@@ -223,8 +223,9 @@ TEST(StatusRecord, PlantedNamesStayUntouched)
 // product's record after ours, stays byte for byte.
 TEST(StatusRecord, AFullDiskLeavesTheFileAsItWas)
 {
-    std::string before = "[QVC-T]\r\nCurrentVersion=6.60.0.0\r\nCurrentEntryDate=1700000000\r\n"
-                         "UpdateStatus=3\r\nSupportInfo=\r\n[QVC-OTHER]\r\nCurrentVersion=1.0.0.0\r\n";
+    // Our old record is short: the new one takes the file past its page.
+    std::string before =
+        "[QVC-T]\r\nCurrentVersion=6.6\r\nUpdateStatus=3\r\n[QVC-OTHER]\r\nCurrentVersion=1.0.0.0\r\n";
     while (before.size() < 4080 - 12)
         before += "Note=xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\r\n";
     before.resize(4080 - 12, 'x');
