@@ -235,10 +235,17 @@ TEST(StatusRecord, AFullDiskLeavesTheFileAsItWas)
     std::wstring dir = SystemDir();
     SHCreateDirectoryExW(nullptr, dir.c_str(), nullptr);
     std::wstring ini = dir + L"\\LumoAgent.ini";
-    for (DWORD dwStatus : {3u, 103u})
+    struct Run
     {
-        SCOPED_TRACE(dwStatus);
-        FullVolume volume(dir);
+        DWORD dwStatus;
+        bool bMount;
+    } runs[] = {{3, true}, {103, true}, {3, false}};
+    for (const Run& r : runs)
+    {
+        SCOPED_TRACE(r.dwStatus);
+        SCOPED_TRACE(r.bMount ? "volume" : "seam");
+        DWORD dwStatus = r.dwStatus;
+        FullVolume volume(dir, r.bMount);
         ASSERT_TRUE(WriteFileBytes(ini, before));
         if (volume.Mounted())
             ASSERT_TRUE(volume.Fill());

@@ -420,10 +420,13 @@ TEST_F(JsonFileTest, LargeDocumentsRoundTripInBothForms)
 TEST_F(JsonFileTest, SaveOnAFullVolumeLeavesTheFileAsItWas)
 {
     std::wstring dir = m_dir / L"Full";
-    for (int nVersion : {2, 0})
+    for (int nRun = 0; nRun < 4; nRun++)
     {
+        int nVersion = nRun % 2 ? 0 : 2;
+        bool bMount = nRun < 2;
         SCOPED_TRACE(nVersion);
-        lumotest::FullVolume volume(dir);
+        SCOPED_TRACE(bMount ? "volume" : "seam");
+        lumotest::FullVolume volume(dir, bMount);
         std::wstring path = dir + L"\\ServerSetting.cfg";
         JsonFile doc;
         doc.m_ef.m_nEncVersion = static_cast<BYTE>(nVersion);

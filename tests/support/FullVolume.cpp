@@ -17,12 +17,12 @@ std::wstring Parent(const std::wstring& dir)
 }
 } // namespace
 
-FullVolume::FullVolume(const std::wstring& dir) : m_dir(dir)
+FullVolume::FullVolume(const std::wstring& dir, bool bMount) : m_dir(dir)
 {
     CreateDirectoryW(dir.c_str(), nullptr);
     std::string host = HostPath(dir);
     // The shell runs in the parent folder: one inside the volume would keep it from going again.
-    if (!host.empty() && HostAvailable())
+    if (bMount && !host.empty() && HostAvailable())
         m_bMounted = HostShell(Parent(dir), "mount -t tmpfs -o size=64k tmpfs '" + host + "' 2>/dev/null");
 }
 

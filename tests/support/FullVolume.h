@@ -12,7 +12,8 @@ namespace lumotest
 class FullVolume
 {
 public:
-    explicit FullVolume(const std::wstring& dir);
+    // bMount false: no volume, the seam only (how a machine without mount sees the tests).
+    explicit FullVolume(const std::wstring& dir, bool bMount = true);
     ~FullVolume();
     FullVolume(const FullVolume&) = delete;
     FullVolume& operator=(const FullVolume&) = delete;
