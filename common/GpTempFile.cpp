@@ -1,6 +1,5 @@
 #include "common/GpTempFile.h"
 
-#include <aclapi.h>
 #include <ntsecapi.h>
 #include <stddef.h>
 #include <string.h>
