@@ -13,125 +13,11 @@
 #include "common/GpSeams.h"
 #include "common/GpTrace.h"
 #include "app/LumoAgentApp.h"
+#include "app/StatusRecord.h"
 
 namespace
 {
 constexpr DWORD STATUS_FAILED_FROM = 100;
-// A scanner or the client's reader may hold the status file for a moment: the copy and the writes
-// wait for it as the other file opens do (10 attempts, 1 s apart, for the whole record).
-constexpr int STATUS_OPEN_ATTEMPTS = 10;
-constexpr DWORD STATUS_RETRY_MS = 1000;
-// The rename of the finished copy over the file waits a little for a reader.
-constexpr int REPLACE_ATTEMPTS = 10;
-constexpr DWORD REPLACE_RETRY_MS = 100;
-
-struct StatusRecord
-{
-    const wchar_t* pszSection;
-    const wchar_t* pszVersion;
-    const wchar_t* pszTime;
-    const wchar_t* pszInfo;
-    bool bSuccess;
-};
-
-// The keys of one record, in their order. A key that cannot be written for a sharing violation is
-// tried again; any other failure is traced and the next key follows.
-void WriteStatusRecord(const StatusRecord& r, const wchar_t* pszFile)
-{
-    static const wchar_t* const FN = L"LumoAgentApp::WriteUpdateStatus";
-    int nAttemptsLeft = STATUS_OPEN_ATTEMPTS - 1;
-    auto write = [&](const wchar_t* pszKey, const wchar_t* pszValue) {
-        while (!WritePrivateProfileStringW(r.pszSection, pszKey, pszValue, pszFile))
-        {
-            DWORD dwErr = GetLastError();
-            if (dwErr != ERROR_SHARING_VIOLATION || nAttemptsLeft <= 0)
-            {
-                GPTRACE(TRACE_ERROR, L"[%s] ！WritePrivateProfileString(%s)\u3000｛%s｝\u3000<%s>", FN,
-                        pszKey, GpErrText(static_cast<int>(dwErr)), pszFile);
-                return;
-            }
-            nAttemptsLeft--;
-            GpSleep(STATUS_RETRY_MS);
-        }
-    };
-    if (r.bSuccess)
-    {
-        write(L"CurrentVersion", r.pszVersion);
-        write(L"CurrentEntryDate", r.pszTime);
-        write(L"UpdateStatus", L"3");
-        write(L"SupportInfo", L"");
-    }
-    else
-    {
-        write(L"UpdateType", L"0");
-        write(L"UpdateStatus", L"103");
-        write(L"SupportInfo", r.pszInfo);
-    }
-}
-
-// The copy the record goes into; true also when there is no file yet (the record makes the copy).
-bool CopyStatusFile(const wchar_t* pszIni, const wchar_t* pszTemp)
-{
-    for (int nAttempt = 1;; nAttempt++)
-    {
-        if (CopyFileW(pszIni, pszTemp, FALSE))
-        {
-            CopyFileSecurity(pszIni, pszTemp); // the client keeps the access it had to the file
-            return true;
-        }
-        DWORD dwErr = GetLastError();
-        if (dwErr == ERROR_FILE_NOT_FOUND)
-            return true;
-        if (dwErr != ERROR_SHARING_VIOLATION || nAttempt >= STATUS_OPEN_ATTEMPTS)
-            return false;
-        GpSleep(STATUS_RETRY_MS);
-    }
-}
-
-// Copies left by a stopped agent; only one agent runs at a time, so none of them is in use.
-void RemoveStatusTemps(const wchar_t* pszIni)
-{
-    wchar_t szPattern[261 + 16];
-    GpFormatN(szPattern, L"%s.~*.tmp", pszIni);
-    const wchar_t* pSlash = wcsrchr(pszIni, L'\\');
-    size_t cchDir = pSlash != nullptr ? static_cast<size_t>(pSlash - pszIni + 1) : 0;
-    WIN32_FIND_DATAW fd;
-    GpFind find(FindFirstFileW(szPattern, &fd));
-    if (!find)
-        return;
-    do
-    {
-        wchar_t szStale[261 + 16];
-        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-            cchDir + wcslen(fd.cFileName) >= _countof(szStale))
-            continue;
-        wmemcpy(szStale, pszIni, cchDir);
-        wcscpy(szStale + cchDir, fd.cFileName);
-        DeleteFileW(szStale);
-    } while (FindNextFileW(find.Get(), &fd));
-}
-
-// The copy goes to the disk first, then takes the file's place with one rename.
-bool ReplaceStatusFile(const wchar_t* pszTemp, const wchar_t* pszIni)
-{
-    {
-        GpFile copy(
-            CreateFileW(pszTemp, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (copy)
-            FlushFileBuffers(copy.Get());
-    }
-    // A client reading the file at that moment holds the rename off: it is tried again.
-    for (int nAttempt = 1;; nAttempt++)
-    {
-        if (MoveFileExW(pszTemp, pszIni, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            return true;
-        DWORD dwErr = GetLastError();
-        if ((dwErr != ERROR_SHARING_VIOLATION && dwErr != ERROR_ACCESS_DENIED) ||
-            nAttempt == REPLACE_ATTEMPTS)
-            return false;
-        GpSleep(REPLACE_RETRY_MS);
-    }
-}
 } // namespace
 
 BOOL LumoAgentApp::StartUpdate(const wchar_t* pszInstaller)
@@ -196,31 +82,31 @@ void LumoAgentApp::WriteUpdateStatus(DWORD dwStatus)
     GpFormatN(szIni, L"%s\\TAVR\\QVC\\System\\LumoAgent.ini", szAppData);
     GPTRACE(TRACE_TRACE, L"[%s] configini[%s] dwStatus[%d]", FN, szIni, dwStatus);
 
-    // The profile writer rewrites the whole file for every key: an agent stopped half-way left it
-    // cut, with other products' records lost. The record goes into a copy that then replaces the
-    // file in one step; where no copy can be made, straight into the file as before.
+    // The record goes into a new file that then replaces the old one in one step: other products'
+    // records survive a stop half-way and a full disk. Where that cannot be done the record is not
+    // written and the file stays as it was.
     RemoveStatusTemps(szIni);
-    wchar_t szTemp[261 + 16];
-    GpFormatN(szTemp, L"%s.~%X.tmp", szIni, GetCurrentProcessId());
-    bool bCopy = CopyStatusFile(szIni, szTemp);
-    if (!bCopy)
-    {
-        DeleteFileW(szTemp); // whatever a failed copy left
-    }
     wchar_t szTime[22];
     _i64tow_s(static_cast<__int64>(_time64(nullptr)), szTime, 22, 10);
     wchar_t szInfo[512];
     GpFormatN(szInfo, L"err:[%d] module:[KVUpdate.exe]", dwStatus);
-    StatusRecord record = {m_strProduct.c_str(), m_strVersion.c_str(), szTime, szInfo,
-                           dwStatus < STATUS_FAILED_FROM};
-    WriteStatusRecord(record, bCopy ? szTemp : szIni);
-    if (bCopy && !ReplaceStatusFile(szTemp, szIni))
+    bool bSuccess = dwStatus < STATUS_FAILED_FROM;
+    const StatusKey success[] = {{L"CurrentVersion", m_strVersion.c_str()},
+                                 {L"CurrentEntryDate", szTime},
+                                 {L"UpdateStatus", L"3"},
+                                 {L"SupportInfo", L""}};
+    const StatusKey failure[] = {{L"UpdateType", L"0"}, {L"UpdateStatus", L"103"}, {L"SupportInfo", szInfo}};
+    const wchar_t* pszStep = L"";
+    int rc = bSuccess ? WriteStatusFile(szIni, m_strProduct.c_str(), success, 4, pszStep)
+                      : WriteStatusFile(szIni, m_strProduct.c_str(), failure, 3, pszStep);
+    if (rc != ERROR_OK)
     {
-        GPTRACE(TRACE_WARNING, L"[%s] ！MoveFileEx(%s)\u3000｛%s｝", FN, szIni, GpErrText(-1));
-        DeleteFileW(szTemp);
-        WriteStatusRecord(record, szIni);
+        GPTRACE(TRACE_ERROR,
+                L"[%s] ！%s(%s)\u3000｛%s｝\u3000status[%d]の記録は書かれず、ファイルは元のままです。", FN,
+                pszStep, szIni, GpErrText(rc), dwStatus);
+        return;
     }
-    if (record.bSuccess)
+    if (bSuccess)
         GPTRACE(TRACE_TRACE, L"[%s] succes log ver[%s], status[%s]", FN, m_strVersion.c_str(), L"3");
     else
         GPTRACE(TRACE_TRACE, L"[%s] failed log  status[%d] info[%s]", FN, 103, szInfo);

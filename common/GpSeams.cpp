@@ -52,3 +52,10 @@ HANDLE GpOpenPipeClient(const wchar_t* pszName, DWORD dwAccess, DWORD dwFlags)
     return s.OpenPipeClientFn ? s.OpenPipeClientFn(pszName, dwAccess, dwFlags)
                               : CreateFileW(pszName, dwAccess, 0, nullptr, OPEN_EXISTING, dwFlags, nullptr);
 }
+
+BOOL GpWriteFile(HANDLE hFile, const void* pData, DWORD cb, DWORD* pcbDone)
+{
+    const GpSeams& s = GpSeam();
+    return s.WriteFileFn ? s.WriteFileFn(hFile, pData, cb, pcbDone)
+                         : WriteFile(hFile, pData, cb, pcbDone, nullptr);
+}

@@ -18,6 +18,9 @@ struct GpSeams
     // Opens the client end of a named pipe (CreateFileW, OPEN_EXISTING, no sharing): a test sees
     // the flags a client asks for, which Wine does not enforce.
     std::function<HANDLE(const wchar_t* pszName, DWORD dwAccess, DWORD dwFlags)> OpenPipeClientFn;
+    // Stands in for WriteFile in the writers of files that replace others, to play a full disk
+    // where a test cannot have a small volume.
+    std::function<BOOL(HANDLE hFile, const void* pData, DWORD cb, DWORD* pcbDone)> WriteFileFn;
 };
 
 GpSeams& GpSeam();
@@ -29,3 +32,4 @@ void GpSleep(DWORD dwMilliseconds);
 DWORD GpWaitForObject(HANDLE hObject, DWORD dwMilliseconds);
 bool GpArrayGrowthFails();
 HANDLE GpOpenPipeClient(const wchar_t* pszName, DWORD dwAccess, DWORD dwFlags);
+BOOL GpWriteFile(HANDLE hFile, const void* pData, DWORD cb, DWORD* pcbDone);

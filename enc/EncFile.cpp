@@ -87,6 +87,12 @@ void EncFile::Close()
     m_hFile.Reset();
 }
 
+void EncFile::Attach(const wchar_t* pszPath, GpFile&& file)
+{
+    m_hFile = std::move(file);
+    m_strPath.Copy(pszPath);
+}
+
 void EncFile::FreeData()
 {
     m_pData.Reset();
@@ -262,7 +268,7 @@ int EncFile::WriteHeader1a(Header1a& hd1a)
     }
     hd1a.RandMul = static_cast<WORD>(static_cast<DWORD>(hd1a.Rand1) * hd1a.Rand2);
     DWORD cbWritten = 0;
-    if (!WriteFile(m_hFile.Get(), &hd1a, HD1A_SIZE, &cbWritten, nullptr) || cbWritten != HD1A_SIZE)
+    if (!GpWriteFile(m_hFile.Get(), &hd1a, HD1A_SIZE, &cbWritten) || cbWritten != HD1A_SIZE)
     {
         DWORD dwErr = ErrOr(GetLastError(), ERROR_WRITE_FAULT);
         return static_cast<int>(TraceErr(TRACE_ERROR, L"[%s] ！WriteFile\u3000｛%s｝", FN, dwErr));
@@ -339,7 +345,7 @@ int EncFile::WriteHeader1b(const Header1a& hd1a, const BYTE* pRoundKey, int nRou
     memcpy(block, &hd1b, ENC_HDR_SIZE);
     EncryptionCBC(block, block, ENC_HDR_SIZE, pRoundKey, nRoundKeyLen, iv);
     DWORD cbWritten = 0;
-    if (!WriteFile(m_hFile.Get(), block, ENC_HDR_SIZE, &cbWritten, nullptr) || cbWritten != ENC_HDR_SIZE)
+    if (!GpWriteFile(m_hFile.Get(), block, ENC_HDR_SIZE, &cbWritten) || cbWritten != ENC_HDR_SIZE)
     {
         DWORD dwErr = ErrOr(GetLastError(), ERROR_WRITE_FAULT);
         return static_cast<int>(TraceErr(TRACE_ERROR, L"[%s] ！WriteFile\u3000｛%s｝", FN, dwErr));
@@ -383,7 +389,7 @@ int EncFile::EncryptContents(const Header1a& hd1a, const Header1b& hd1b, const B
         int n = (nRemaining < SEGMENT) ? static_cast<int>(nRemaining) : SEGMENT;
         EncryptionCBC(p, static_cast<BYTE*>(work.Get()), n, pRoundKey, nRoundKeyLen, iv);
         DWORD cbWritten = 0;
-        if (!WriteFile(m_hFile.Get(), work.Get(), static_cast<DWORD>(n), &cbWritten, nullptr) ||
+        if (!GpWriteFile(m_hFile.Get(), work.Get(), static_cast<DWORD>(n), &cbWritten) ||
             cbWritten != static_cast<DWORD>(n))
         {
             DWORD dwErr = ErrOr(GetLastError(), ERROR_WRITE_FAULT);

@@ -32,6 +32,8 @@ public:
     void Close();
     // The open file, INVALID_HANDLE_VALUE when none.
     HANDLE FileHandle() const { return m_hFile.Get(); }
+    // Takes a file its owner has opened (for writing) in place of Open.
+    void Attach(const wchar_t* pszPath, GpFile&& file);
 
     // false with the thread's last error set when the buffer cannot be had (or the arguments are bad).
     bool SetData(const void* pData, int nData);
@@ -54,7 +56,7 @@ public:
     int m_nData;
 
 private:
-    GpFile m_hFile; // only Open and Close change it
+    GpFile m_hFile; // only Open, Attach and Close change it
     GpHeapBlock m_pData;
 
 #pragma pack(push, 1)

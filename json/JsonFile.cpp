@@ -10,13 +10,13 @@
 #include "common/GpPath.h"
 #include "common/GpResult.h"
 #include "common/GpSeams.h"
+#include "common/GpTempFile.h"
 #include "common/GpTrace.h"
 
 namespace
 {
 constexpr int OPEN_ATTEMPTS = 10; // opens and the final replace wait out a client that holds the file
 constexpr DWORD OPEN_RETRY_MS = 1000;
-constexpr int TEMP_NAME_ATTEMPTS = 100;
 constexpr DWORD PLAIN_BLOCK = 1024;
 constexpr int PASS_PHRASE_LEN = 16;
 
@@ -32,91 +32,6 @@ void MakePassPhrase(char (&szPhrase)[PASS_PHRASE_LEN + 1])
     szPhrase[PASS_PHRASE_LEN] = '\0';
 }
 
-// The writer of a temporary name ".~<pid in hex><2 digits>.tmp" is gone: its process id no longer
-// runs. The own id and a process we may not look at count as alive.
-bool IsWriterGone(const wchar_t* pszName, size_t cchPrefix)
-{
-    size_t cch = wcslen(pszName);
-    const size_t cchTail = 2 + 4; // two digits and ".tmp"
-    if (cch <= cchPrefix + 2 + cchTail || _wcsicmp(pszName + cch - 4, L".tmp") != 0)
-        return false;
-    const wchar_t* pHex = pszName + cchPrefix + 2; // past ".~"
-    size_t cchHex = cch - cchPrefix - 2 - cchTail;
-    if (cchHex > 8)
-        return false;
-    DWORD dwPid = 0;
-    for (size_t i = 0; i < cchHex; i++)
-    {
-        wchar_t c = pHex[i];
-        int nDigit = (c >= L'0' && c <= L'9') ? c - L'0' : (c >= L'A' && c <= L'F') ? c - L'A' + 10 : -1;
-        if (nDigit < 0)
-            return false;
-        dwPid = dwPid * 16 + static_cast<DWORD>(nDigit);
-    }
-    if (dwPid == GetCurrentProcessId())
-        return false;
-    GpKernelHandle process(OpenProcess(SYNCHRONIZE, FALSE, dwPid));
-    if (!process)
-        return GetLastError() == ERROR_INVALID_PARAMETER; // no such process
-    return WaitForSingleObject(process.Get(), 0) == WAIT_OBJECT_0;
-}
-
-// A save killed half-way leaves its temporary file beside the target; the next save removes those
-// whose writer has ended. A file still held open by its writer cannot be deleted anyway.
-void RemoveStaleTemps(const wchar_t* pszTarget)
-{
-    static const wchar_t* const FN = L"JsonFile::Save";
-    const wchar_t* pSlash = wcsrchr(pszTarget, L'\\');
-    VString pattern(pszTarget);
-    pattern.Cat(L".~*.tmp");
-    size_t cchDir = pSlash != nullptr ? static_cast<size_t>(pSlash - pszTarget + 1) : 0;
-    size_t cchPrefix = wcslen(pszTarget) - cchDir; // the target's own name
-    WIN32_FIND_DATAW fd;
-    GpFind find(FindFirstFileW(pattern, &fd));
-    if (!find)
-        return;
-    do
-    {
-        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-            _wcsnicmp(fd.cFileName, pszTarget + cchDir, cchPrefix) != 0 ||
-            wcsncmp(fd.cFileName + cchPrefix, L".~", 2) != 0 || !IsWriterGone(fd.cFileName, cchPrefix))
-            continue;
-        VString stale;
-        stale.Copy(pszTarget);
-        stale.GetBuffer()[cchDir] = L'\0';
-        stale.Cat(fd.cFileName);
-        if (DeleteFileW(stale))
-            GPTRACE(TRACE_WARNING, L"[%s] 中断された保存の一時ファイルを削除[%s]", FN, stale.c_str());
-    } while (FindNextFileW(find.Get(), &fd));
-}
-
-// Puts the new file in the place of the old one with one rename, after giving it the old one's
-// security and attributes; on failure the old file is untouched.
-bool ReplaceTarget(const wchar_t* pszTemp, const wchar_t* pszTarget)
-{
-    DWORD dwAttr = GetFileAttributesW(pszTarget);
-    if (dwAttr != INVALID_FILE_ATTRIBUTES)
-    {
-        CopyFileSecurity(pszTarget, pszTemp);
-        SetFileAttributesW(pszTemp, dwAttr);
-    }
-    DWORD dwErr = 0;
-    for (int nAttempt = 1; nAttempt <= OPEN_ATTEMPTS; nAttempt++)
-    {
-        if (MoveFileExW(pszTemp, pszTarget, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            return true;
-        dwErr = GetLastError();
-        // A client holding the file open shows as either of these.
-        if (dwErr != ERROR_SHARING_VIOLATION && dwErr != ERROR_ACCESS_DENIED)
-            break;
-        if (nAttempt < OPEN_ATTEMPTS)
-            GpSleep(OPEN_RETRY_MS);
-    }
-    // A read-only copy could not be removed afterwards.
-    SetFileAttributesW(pszTemp, FILE_ATTRIBUTE_NORMAL);
-    SetLastError(dwErr);
-    return false;
-}
 } // namespace
 
 JsonFile::JsonFile()
@@ -353,7 +268,7 @@ int JsonFile::Write(VString& text)
 
     static const BYTE BOM[2] = {0xFF, 0xFE};
     DWORD cbDone = 0;
-    if (!WriteFile(m_hFile.Get(), BOM, 2, &cbDone, nullptr) || cbDone != 2)
+    if (!GpWriteFile(m_hFile.Get(), BOM, 2, &cbDone) || cbDone != 2)
     {
         DWORD dwErr = GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT;
         GPTRACE(TRACE_ERROR, L"[%s] ！WriteFile\u3000｛%s｝ for <BOM>", FN,
@@ -362,7 +277,7 @@ int JsonFile::Write(VString& text)
         return -3;
     }
     DWORD cbText = static_cast<DWORD>(text.GetLength()) * sizeof(wchar_t);
-    if (cbText > 0 && (!WriteFile(m_hFile.Get(), text.c_str(), cbText, &cbDone, nullptr) || cbDone != cbText))
+    if (cbText > 0 && (!GpWriteFile(m_hFile.Get(), text.c_str(), cbText, &cbDone) || cbDone != cbText))
     {
         DWORD dwErr = GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT;
         GPTRACE(TRACE_ERROR, L"[%s] ！WriteFile\u3000｛%s｝ for <%s>", FN, GpErrText(static_cast<int>(dwErr)),
@@ -373,55 +288,39 @@ int JsonFile::Write(VString& text)
     return 1;
 }
 
-// Opens a new file beside pszTarget for the content that will replace it.
-int JsonFile::WriteTemp(const wchar_t* pszTarget, VString& tempPath)
+// Makes the new file beside pszTarget for the content that will replace it; the document writes
+// into it through a handle of its own.
+int JsonFile::WriteTemp(const wchar_t* pszTarget, GpTempFile& temp)
 {
     static const wchar_t* const FN = L"JsonFile::Save";
-    DWORD dwPid = GetCurrentProcessId();
-    for (int i = 0; i < TEMP_NAME_ATTEMPTS; i++)
+    int rc = temp.Create(pszTarget);
+    GpFile file;
+    if (rc == ERROR_OK && !DuplicateHandle(GetCurrentProcess(), temp.Get(), GetCurrentProcess(), file.Put(),
+                                           0, FALSE, DUPLICATE_SAME_ACCESS))
+        rc = static_cast<int>(GetLastError());
+    if (rc != ERROR_OK)
     {
-        wchar_t szSuffix[32];
-        GpFormatN(szSuffix, L".~%X%02d.tmp", dwPid, i);
-        tempPath = pszTarget;
-        tempPath.Cat(szSuffix);
-        DWORD dwErr;
-        int rc;
+        VString tempPath(pszTarget);
+        tempPath.Cat(L".~*.tmp");
         if (IsEncrypted())
-        {
-            rc = m_ef.Open(tempPath, GENERIC_WRITE, 0, CREATE_NEW);
-            dwErr = static_cast<DWORD>(rc);
-            if (rc == ERROR_OK)
-                return 1;
-        }
+            GPTRACE(TRACE_WARNING, L"[%s] ！m_ef.Open(%s)\u3000｛%s｝", FN, tempPath.c_str(), GpErrText(rc));
         else
-        {
-            rc = Open(tempPath, GENERIC_WRITE, 0, CREATE_NEW);
-            dwErr = GetLastError();
-            if (rc == 1)
-                return 1;
-        }
-        if (dwErr == ERROR_FILE_EXISTS || dwErr == ERROR_ALREADY_EXISTS)
-            continue; // left by an earlier run: take the next name
-        if (IsEncrypted())
-        {
-            GPTRACE(TRACE_WARNING, L"[%s] ！m_ef.Open(%s)\u3000｛%s｝", FN, tempPath.c_str(),
-                    GpErrText(static_cast<int>(dwErr)));
-            rc = -3;
-        }
-        else
-        {
-            GPTRACE(TRACE_WARNING, L"[%s] ！Open(%s) ret=%d.\u3000｛%s｝", FN, tempPath.c_str(), rc,
-                    GpErrText(static_cast<int>(dwErr)));
-        }
-        tempPath.Clear(); // not ours: never to be removed
-        SetLastError(dwErr);
-        return rc;
+            GPTRACE(TRACE_WARNING, L"[%s] ！Open(%s) ret=%d.\u3000｛%s｝", FN, tempPath.c_str(), -3,
+                    GpErrText(rc));
+        temp.Discard();
+        SetLastError(static_cast<DWORD>(rc));
+        return -3;
     }
-    GPTRACE(TRACE_WARNING, L"[%s] ！Open(%s) ret=%d.\u3000｛%s｝", FN, tempPath.c_str(), -3,
-            GpErrText(ERROR_FILE_EXISTS));
-    tempPath.Clear();
-    SetLastError(ERROR_FILE_EXISTS);
-    return -3;
+    if (IsEncrypted())
+    {
+        m_ef.Attach(temp.Path(), std::move(file));
+    }
+    else
+    {
+        Close();
+        m_hFile = std::move(file);
+    }
+    return 1;
 }
 
 int JsonFile::Save()
@@ -454,9 +353,9 @@ int JsonFile::Save()
     // Never write over the file itself: a stop half-way would leave it truncated. The new
     // content goes to a file of its own in the same folder and takes the old one's place at once.
     VString savedPlain(m_strPath);
-    RemoveStaleTemps(target);
-    VString tempPath;
-    int rc = WriteTemp(target, tempPath);
+    GpRemoveTempLeftovers(target, FN, 2);
+    GpTempFile temp;
+    int rc = WriteTemp(target, temp);
     if (rc == 1)
     {
         VString text;
@@ -475,7 +374,7 @@ int JsonFile::Save()
         if (rc == 1 && !FlushFileBuffers(hOut))
         {
             DWORD dwErr = GetLastError();
-            GPTRACE(TRACE_ERROR, L"[%s] ！FlushFileBuffers(%s)\u3000｛%s｝", FN, tempPath.c_str(),
+            GPTRACE(TRACE_ERROR, L"[%s] ！FlushFileBuffers(%s)\u3000｛%s｝", FN, temp.Path(),
                     GpErrText(static_cast<int>(dwErr)));
             SetLastError(dwErr);
             rc = -3;
@@ -489,18 +388,25 @@ int JsonFile::Save()
         m_ef.m_strPath = target;
     if (rc != 1)
     {
-        if (!tempPath.IsEmpty())
-            DeleteFileW(tempPath);
+        temp.Discard();
         SetLastError(dwErr);
         return rc;
     }
-    if (!ReplaceTarget(tempPath, target))
+    // The new file keeps the old one's security and attributes, taken through a handle that does
+    // not follow a link; on failure the old file is untouched.
     {
-        dwErr = GetLastError();
-        GPTRACE(TRACE_ERROR, L"[%s] ！MoveFileEx(%s)\u3000｛%s｝", FN, target.c_str(),
-                GpErrText(static_cast<int>(dwErr)));
-        DeleteFileW(tempPath);
-        SetLastError(dwErr);
+        GpFile old(CreateFileW(target, READ_CONTROL | FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (old)
+            temp.TakeOverFrom(old.Get());
+    }
+    rc = temp.Commit(OPEN_ATTEMPTS, OPEN_RETRY_MS);
+    if (rc != ERROR_OK)
+    {
+        GPTRACE(TRACE_ERROR, L"[%s] ！MoveFileEx(%s)\u3000｛%s｝", FN, target.c_str(), GpErrText(rc));
+        temp.Discard();
+        SetLastError(static_cast<DWORD>(rc));
         return -3;
     }
     return 1;

@@ -11,6 +11,7 @@
 constexpr int JSON_MAX_DEPTH = 512;
 
 struct JsonTextSink;
+class GpTempFile;
 
 // A JSON document bound to a file: an encrypted container (m_ef with a version set, the default)
 // or a plain UTF-16LE text with a byte-order mark (m_ef.m_nEncVersion set to 0 by the owner).
@@ -58,7 +59,7 @@ private:
     void PutObject(const JsonObjectT* pObj, JsonTextSink& sink);
     void PutArray(const JsonArrayT* pArr, JsonTextSink& sink);
     void PutValue(const JsonValueT* pValue, JsonTextSink& sink);
-    int WriteTemp(const wchar_t* pszTarget, VString& tempPath);
+    int WriteTemp(const wchar_t* pszTarget, GpTempFile& temp);
     int ParseChild(const wchar_t*& p, JsonValueT* pValue);
     int m_nDepth = 0; // objects and arrays open in the running parse
 };

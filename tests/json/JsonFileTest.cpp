@@ -2,6 +2,9 @@
 
 #include <string.h>
 
+#include <algorithm>
+#include <cstdio>
+
 #include "tests/json/JsonTestUtil.h"
 #include "common/GpErrorText.h"
 #include "common/GpHandles.h"
@@ -9,6 +12,7 @@
 #include "common/GpSeams.h"
 #include "enc/aes197.h"
 #include "enc/keygeneration.h"
+#include "tests/support/FullVolume.h"
 #include "tests/support/TestUtil.h"
 
 using namespace jsontest;
@@ -396,5 +400,41 @@ TEST_F(JsonFileTest, LargeDocumentsRoundTripInBothForms)
         EXPECT_EQ(5001, loaded.m_root.GetCount());
         EXPECT_EQ(Dump(saved.m_root), Dump(loaded.m_root));
         EXPECT_EQ(L"4999", Dump(loaded.m_root.FindValue(L"member4999[0]")));
+    }
+}
+
+// A save that finds the disk full fails and leaves the old file as it was, in both forms.
+TEST_F(JsonFileTest, SaveOnAFullVolumeLeavesTheFileAsItWas)
+{
+    std::wstring dir = m_dir / L"Full";
+    for (int nRun = 0; nRun < 4; nRun++)
+    {
+        int nVersion = nRun % 2 ? 0 : 2;
+        bool bMount = nRun < 2;
+        SCOPED_TRACE(nVersion);
+        SCOPED_TRACE(bMount ? "volume" : "seam");
+        lumotest::FullVolume volume(dir, bMount);
+        std::wstring path = dir + L"\\ServerSetting.cfg";
+        JsonFile doc;
+        doc.m_ef.m_nEncVersion = static_cast<BYTE>(nVersion);
+        ASSERT_EQ(1, SaveNew(doc, path, RICH));
+        std::string before = ReadFileBytes(path);
+        if (volume.Mounted())
+            ASSERT_TRUE(volume.Fill());
+        else
+            volume.UseSeam(16);
+        ASSERT_LE(0, doc.Parse((std::wstring(L"{\"Big\":\"") + std::wstring(3000, L'x') + L"\"}").c_str()));
+        int rc = doc.Save();
+        DWORD dwErr = GetLastError();
+        GpSeamsReset();
+        EXPECT_EQ(-3, rc);
+        EXPECT_EQ(static_cast<DWORD>(ERROR_DISK_FULL), dwErr);
+        EXPECT_EQ(before, ReadFileBytes(path));
+        std::vector<std::wstring> files = lumotest::ListFiles(dir + L"\\*");
+        files.erase(std::remove(files.begin(), files.end(), L"filler"), files.end());
+        EXPECT_EQ(std::vector<std::wstring>{L"ServerSetting.cfg"}, files);
+        std::printf("full volume: %s\n", volume.Mounted() ? "tmpfs mounted" : "write seam");
+        DeleteFileW((dir + L"\\filler").c_str());
+        DeleteFileW(path.c_str());
     }
 }
