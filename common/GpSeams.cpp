@@ -45,3 +45,9 @@ bool GpArrayGrowthFails()
     const GpSeams& s = GpSeam();
     return s.ArrayGrowthFailsFn && s.ArrayGrowthFailsFn();
 }
+
+UINT GpMessageTimeout(UINT uTimeoutMs)
+{
+    const GpSeams& s = GpSeam();
+    return s.MessageTimeoutFn ? s.MessageTimeoutFn(uTimeoutMs) : uTimeoutMs;
+}

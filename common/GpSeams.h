@@ -15,6 +15,9 @@ struct GpSeams
     std::function<DWORD(HANDLE hObject, DWORD dwMilliseconds)> WaitForObjectFn;
     // Answers true to make an array growth fail as on an exhausted heap (TmArray then throws).
     std::function<bool()> ArrayGrowthFailsFn;
+    // Answers the bound given to a message sent to another program's window (the production bound
+    // is passed in); tests shorten it.
+    std::function<UINT(UINT uTimeoutMs)> MessageTimeoutFn;
 };
 
 GpSeams& GpSeam();
@@ -25,3 +28,4 @@ BOOL GpExitWindows(UINT uFlags, DWORD dwReason);
 void GpSleep(DWORD dwMilliseconds);
 DWORD GpWaitForObject(HANDLE hObject, DWORD dwMilliseconds);
 bool GpArrayGrowthFails();
+UINT GpMessageTimeout(UINT uTimeoutMs);
