@@ -14,6 +14,11 @@ namespace
 constexpr DWORD LOGIN_STATUS_LOGGED_OUT = 1;
 constexpr DWORD LOGIN_STATUS_LOGGED_OUT_ALT = 0x80;
 
+// Logging the module out may take the client a network round trip or two; a window that has not
+// answered within a minute is not coming back, and an unattended update must not wait for ever on
+// a window anyone can register under the client's class name.
+constexpr UINT LOGOUT_MESSAGE_TIMEOUT_MS = 60000;
+
 // The service answers with exactly the size we ask for; the rest of the reply stays zero.
 int SendHeaderOnly(WORD wCommand, WORD wQualifier, void* pReply, int cbReply)
 {
@@ -21,6 +26,27 @@ int SendHeaderOnly(WORD wCommand, WORD wQualifier, void* pReply, int cbReply)
     ServiceInitHeader(req, STC_HEADER_REQUEST_SIZE, cbReply, wCommand, wQualifier);
     ZeroMemory(pReply, static_cast<size_t>(cbReply));
     return RXUtil::SendCommEx(&req, STC_HEADER_REQUEST_SIZE, pReply, cbReply);
+}
+
+// Sends the logout request, bounded: a hung window or one that keeps it past the bound gives false
+// with the Windows error in dwError; otherwise nAnswer is the window's answer.
+bool SendLogoutMessage(const wchar_t* FN, HWND hWnd, BOOL bForce, int& nAnswer, DWORD& dwError)
+{
+    DWORD_PTR dwResult = 0;
+    UINT uTimeout = GpMessageTimeout(LOGOUT_MESSAGE_TIMEOUT_MS);
+    SetLastError(0);
+    if (SendMessageTimeoutW(hWnd, RX_MSG_TOOL_UPDATE, static_cast<WPARAM>(bForce), 0,
+                            SMTO_ABORTIFHUNG | SMTO_BLOCK, uTimeout, &dwResult) == 0)
+    {
+        dwError = GetLastError();
+        if (dwError == 0)
+            dwError = ERROR_TIMEOUT; // aborted on a hung window
+        GPTRACE(TRACE_ERROR, L"[%s] ！SendMessageTimeout(RX_MSG_TOOL_UPDATE) %ums\u3000｛%s｝", FN, uTimeout,
+                GpErrText(static_cast<int>(dwError)));
+        return false;
+    }
+    nAnswer = static_cast<int>(dwResult);
+    return true;
 }
 } // namespace
 
@@ -114,7 +140,13 @@ BOOL LumoAgentApp::NLXLogout()
         return 0;
     }
 
-    int nAnswer = static_cast<int>(SendMessageW(hWnd, RX_MSG_TOOL_UPDATE, static_cast<WPARAM>(m_bForce), 0));
+    int nAnswer = 0;
+    DWORD dwErr = 0;
+    if (!SendLogoutMessage(FN, hWnd, m_bForce, nAnswer, dwErr))
+    {
+        SetExit(5, static_cast<int>(dwErr));
+        return 0;
+    }
     if (nAnswer == 0)
     {
         GPTRACE(TRACE_DEBUG, L"[%s] NLX Logout!", FN);
@@ -138,7 +170,11 @@ BOOL LumoAgentApp::NLXLogout()
         SetExit(5, ERROR_CANCELLED);
         return 0;
     }
-    nAnswer = static_cast<int>(SendMessageW(hWnd, RX_MSG_TOOL_UPDATE, static_cast<WPARAM>(m_bForce), 0));
+    if (!SendLogoutMessage(FN, hWnd, m_bForce, nAnswer, dwErr))
+    {
+        SetExit(5, static_cast<int>(dwErr));
+        return 0;
+    }
     if (nAnswer == 0)
     {
         GPTRACE(TRACE_DEBUG, L"[%s] NLX Logout! リトライによる成功", FN);

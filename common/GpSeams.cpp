@@ -59,3 +59,9 @@ BOOL GpWriteFile(HANDLE hFile, const void* pData, DWORD cb, DWORD* pcbDone)
     return s.WriteFileFn ? s.WriteFileFn(hFile, pData, cb, pcbDone)
                          : WriteFile(hFile, pData, cb, pcbDone, nullptr);
 }
+
+UINT GpMessageTimeout(UINT uTimeoutMs)
+{
+    const GpSeams& s = GpSeam();
+    return s.MessageTimeoutFn ? s.MessageTimeoutFn(uTimeoutMs) : uTimeoutMs;
+}

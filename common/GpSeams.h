@@ -21,6 +21,9 @@ struct GpSeams
     // Stands in for WriteFile in the writers of files that replace others, to play a full disk
     // where a test cannot have a small volume.
     std::function<BOOL(HANDLE hFile, const void* pData, DWORD cb, DWORD* pcbDone)> WriteFileFn;
+    // Answers the bound given to a message sent to another program's window (the production bound
+    // is passed in); tests shorten it.
+    std::function<UINT(UINT uTimeoutMs)> MessageTimeoutFn;
 };
 
 GpSeams& GpSeam();
@@ -33,3 +36,4 @@ DWORD GpWaitForObject(HANDLE hObject, DWORD dwMilliseconds);
 bool GpArrayGrowthFails();
 HANDLE GpOpenPipeClient(const wchar_t* pszName, DWORD dwAccess, DWORD dwFlags);
 BOOL GpWriteFile(HANDLE hFile, const void* pData, DWORD cb, DWORD* pcbDone);
+UINT GpMessageTimeout(UINT uTimeoutMs);

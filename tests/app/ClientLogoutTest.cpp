@@ -2,6 +2,8 @@
 // answering on the command pipe.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -264,3 +266,70 @@ TEST(NLXLogoutAgent, SilentRefusalEndsWithTheWindowsAnswer)
     EXPECT_EQ(std::vector<int>{0}, window.WParams());
     EXPECT_TRUE(cap.WaitFor(L"[LumoAgentApp::NLXLogout] RX_MSG_TOOL_UPDATE ログアウトエラー ret[4321]"));
 }
+
+// The logout request is bounded: a window that keeps it past the bound (hung, or anyone's window
+// under the client's class name) ends the run with 5 and the Windows error; a slow one that answers
+// within the bound is waited for. Under Wine a hung window still answers, so the stand-in blocks in
+// its handler and the bound is shortened.
+namespace
+{
+struct LogoutBoundCase
+{
+    const char* name;
+    const wchar_t* windowArgs;
+    UINT boundMs;
+    BOOL ok;
+    int exitCode;
+    int extInfo;
+    long long maxMs; // the call returns well before the window would have answered
+};
+
+void PrintTo(const LogoutBoundCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class NLXLogoutBound : public ::testing::TestWithParam<LogoutBoundCase>
+{
+};
+} // namespace
+
+TEST_P(NLXLogoutBound, WindowThatKeepsTheRequest)
+{
+    NewSimDesktop();
+    const LogoutBoundCase& c = GetParam();
+    ServiceSimProcess service;
+    ASSERT_TRUE(service.Start(L"/version=6.60.0.0 /login=0"));
+    ClientWindow window;
+    ASSERT_TRUE(window.Start(c.windowArgs));
+    std::vector<UINT> bounds;
+    GpSeam().MessageTimeoutFn = [&](UINT ms) {
+        bounds.push_back(ms);
+        return c.boundMs;
+    };
+    TraceCapture trace;
+    LumoAgentApp app;
+    app.m_lpCmdLine = L"/Agent /sn /p=\"x.zip\"";
+    app.SetRunMode();
+    BOOL ok = 0;
+    auto t0 = std::chrono::steady_clock::now();
+    OnSimDesktop([&] { ok = app.NLXLogout(); });
+    long long ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+    GpSeam().MessageTimeoutFn = nullptr;
+    EXPECT_EQ(c.ok, ok);
+    EXPECT_EQ(c.exitCode, app.m_nExitCode);
+    EXPECT_EQ(c.extInfo, app.m_nExtInfo);
+    EXPECT_LT(ms, c.maxMs);
+    // One request, with the production bound handed to the seam.
+    EXPECT_EQ(std::vector<UINT>{60000}, bounds);
+    EXPECT_EQ(std::vector<int>{0}, window.WParams());
+    EXPECT_EQ(c.ok == 0,
+              trace.Contains(L"[LumoAgentApp::NLXLogout] ！SendMessageTimeout(RX_MSG_TOOL_UPDATE) "));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, NLXLogoutBound,
+    ::testing::Values(LogoutBoundCase{"BlocksPastTheBound", L"/delay=2500", 300, 0, 5, ERROR_TIMEOUT, 2000},
+                      LogoutBoundCase{"SlowWithinTheBound", L"/delay=700", 5000, 1, 0, 0, 4000}),
+    [](const ::testing::TestParamInfo<LogoutBoundCase>& info) { return std::string(info.param.name); });

@@ -75,8 +75,8 @@ TEST(CountQvcLogFiles, UnsearchableFolderIsTracedAndCountsZero)
     EXPECT_TRUE(trace.WaitFor(L"[CountQvcLogFiles] ！FindFirstFile\u3000｛"));
 }
 // Links and depth in a folder the client's users can write to. Under Wine a host symbolic link to a
-// folder reads as a folder with the reparse-point attribute, which is what the counter goes by.
-TEST(CountQvcLogFiles, LinksAreNotFollowed)
+// folder reads as a folder with the reparse-point attribute, as a junction does on Windows.
+TEST(CountQvcLogFiles, LinkedFoldersAreCountedOnce)
 {
     if (!lumotest::HostAvailable())
         GTEST_SKIP() << "needs Wine's host entries to make a link";
@@ -87,23 +87,30 @@ TEST(CountQvcLogFiles, LinksAreNotFollowed)
         ASSERT_TRUE(lumotest::WriteFileBytes(dir / name, "x"));
     for (int i = 0; i < 5; i++)
         ASSERT_TRUE(lumotest::WriteFileBytes(elsewhere / (std::to_wstring(i) + L".log"), "x"));
-    // Two folder links to their own parent folder (followed, they would make 2^n paths), one to a
-    // folder elsewhere, and a link as the log folder itself.
+    // Two folder links to their own parent folder (followed blindly, they would make 2^32 paths),
+    // two to one folder elsewhere, one from there back again, and a link as the log folder itself.
     ASSERT_TRUE(lumotest::MakeHostLink(dir / L"up.log", L".", true));
     ASSERT_TRUE(lumotest::MakeHostLink(dir / L"self.log", dir.Path()));
     ASSERT_TRUE(lumotest::MakeHostLink(dir / L"away.log", elsewhere.Path()));
+    ASSERT_TRUE(lumotest::MakeHostLink(dir / L"again.log", elsewhere.Path()));
+    ASSERT_TRUE(lumotest::MakeHostLink(elsewhere / L"back.log", dir.Path()));
     ASSERT_TRUE(lumotest::MakeHostLink(dir / L"linked", elsewhere.Path()));
     EXPECT_NE(0u, GetFileAttributesW((dir / L"up.log").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+    EXPECT_NE(0u, GetFileAttributesW((dir / L"linked").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
 
     auto t0 = std::chrono::steady_clock::now();
-    EXPECT_EQ(3, CountQvcLogFiles(dir.Path().c_str()));
-    EXPECT_EQ(0, CountQvcLogFiles((dir / L"linked").c_str()));
+    EXPECT_EQ(3 + 5, CountQvcLogFiles(dir.Path().c_str()));
+    // A log folder moved elsewhere by a link: its logs are pending all the same.
+    EXPECT_EQ(5 + 3, CountQvcLogFiles((dir / L"linked").c_str()));
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
-    std::printf("links: 3 files counted, 3 links skipped, %lld ms\n", static_cast<long long>(ms.count()));
-    EXPECT_TRUE(trace.WaitFor(L"[CountQvcLogFiles] ！リンクは数えません\u3000<"));
+    std::printf("links: 16 files counted through 6 links, loops cut, %lld ms\n",
+                static_cast<long long>(ms.count()));
+    EXPECT_TRUE(trace.WaitFor(L"[CountQvcLogFiles] ！数え済みのフォルダです\u3000<"));
     EXPECT_FALSE(trace.Contains(L"！FindFirstFile"));
+    EXPECT_FALSE(trace.Contains(L"！リンクは数えません"));
     // Wine cannot remove a folder link from the Windows side.
-    EXPECT_TRUE(lumotest::HostShell(dir.Path(), "rm up.log self.log away.log linked"));
+    EXPECT_TRUE(lumotest::HostShell(dir.Path(), "rm up.log self.log away.log again.log linked"));
+    EXPECT_TRUE(lumotest::HostShell(elsewhere.Path(), "rm back.log"));
 }
 
 TEST(CountQvcLogFiles, DeepTreeIsCountedToItsBound)

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "tests/logcheck/LogFolders.h"
@@ -11,6 +12,7 @@
 #include "common/GpHandles.h"
 #include "common/GpSeams.h"
 #include "logcheck/UnsentLogChecker.h"
+#include "tests/support/HostLink.h"
 #include "tests/support/TestUtil.h"
 #include "tests/support/TraceCapture.h"
 
@@ -145,6 +147,64 @@ TEST_P(LogCheckScenario, EndsAsTheSenderBehaves)
 
 INSTANTIATE_TEST_SUITE_P(Cases, LogCheckScenario, ::testing::ValuesIn(kScenarios),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The agent road with a "Wake.up" planted as a link to a file the user cannot write: the run ends
+// by itself (nobody is nudged, so no progress) and the file keeps its bytes.
+TEST(LogCheck, PlantedTriggerLinkEndsWithoutTouchingItsTarget)
+{
+    if (!lumotest::HostAvailable())
+        GTEST_SKIP() << "needs Wine's host entries to make a link";
+    LogFolders logs;
+    logs.AddLogs(5);
+    lumotest::TempDir elsewhere;
+    const std::string bytes = "system file\r\n";
+    ASSERT_TRUE(lumotest::WriteFileBytes(elsewhere / L"victim.dat", bytes));
+    ASSERT_TRUE(lumotest::MakeHostLink(logs.Trigger(), elsewhere / L"victim.dat"));
+    lumotest::TraceCapture trace;
+    GpSeam().SleepFn = [](DWORD) { Sleep(1); };
+
+    Agent app(L"/Agent /sn /CheckLog /p=\"C:\\QVClient_v1.zip\"");
+    EXPECT_FALSE(app.LogCheck());
+    EXPECT_EQ(7, app.m_nExitCode);
+    EXPECT_EQ(18, app.m_nExtInfo);
+    EXPECT_EQ(bytes, lumotest::ReadFileBytes(elsewhere / L"victim.dat"));
+    EXPECT_EQ(5, logs.CountLogs());
+    ASSERT_TRUE(trace.WaitFor(L"[UnsentLogChecker::IsComplete] ExitThread"));
+    EXPECT_EQ((std::vector<int>{2, 12, 22, 32}), ReadPasses(trace).triggers);
+    EXPECT_EQ(4u, trace.Messages(L"！既存のトリガーがあるため今回は作りません").size());
+    EXPECT_TRUE(lumotest::HostShell(logs.Folder(0), "rm Wake.up"));
+}
+
+// A log folder an administrator moved elsewhere with a link still holds pending logs: the step waits
+// for them to be sent instead of reporting them sent.
+TEST(LogCheck, RedirectedLogFolderIsWaitedFor)
+{
+    if (!lumotest::HostAvailable())
+        GTEST_SKIP() << "needs Wine's host entries to make a link";
+    LogFolders logs;
+    lumotest::TempDir moved;
+    for (int i = 0; i < 3; i++)
+        ASSERT_TRUE(lumotest::WriteFileBytes(moved / (L"m" + std::to_wstring(i) + L".log"), "pending"));
+    logs.AddLogs(1); // makes the logs folder and ModuleALog
+    ASSERT_TRUE(lumotest::MakeHostLink(logs.Folder(1), moved.Path()));
+    ASSERT_EQ(4, logs.CountLogs());
+    lumotest::TraceCapture trace;
+    GpSeam().SleepFn = [&](DWORD ms) {
+        if (ms == UnsentLogChecker::PASS_PAUSE_MS)
+            logs.RemoveLogs(1);
+        else
+            Sleep(1);
+    };
+
+    Agent app(L"/Agent /sn /CheckLog /p=\"C:\\QVClient_v1.zip\"");
+    EXPECT_TRUE(app.LogCheck());
+    EXPECT_EQ(0, app.m_nExitCode);
+    ASSERT_TRUE(trace.WaitFor(L"[UnsentLogChecker::IsComplete] ExitThread"));
+    EXPECT_EQ(5, ReadPasses(trace).count); // 4, 3, 2, 1, then 0
+    EXPECT_EQ(0, logs.CountLogs());
+    EXPECT_FALSE(lumotest::FileExists(moved / L"m2.log"));
+    EXPECT_TRUE(lumotest::HostShell(logs.LogsDir(), "rm ModuleBLog"));
+}
 
 TEST(LogCheck, NoFoldersSucceedsAtTheFirstPoll)
 {

@@ -11,6 +11,7 @@
 #include "common/GpSeams.h"
 #include "logcheck/QvcLogFolders.h"
 #include "logcheck/UnsentLogChecker.h"
+#include "tests/support/HostLink.h"
 #include "tests/support/TestUtil.h"
 #include "tests/support/TraceCapture.h"
 
@@ -124,4 +125,71 @@ TEST(UnsentLogChecker, TriggerThatCannotBeCreatedIsTracedAndCountingGoesOn)
     EXPECT_TRUE(trace.Contains(L"path=<" + logs.Trigger() + L">"));
     EXPECT_EQ(1, checker.m_nLastCount);
 }
+// A "Wake.up" that is already there when the nudge is due: never opened through, so what a planted
+// link names keeps its bytes. Under Wine a host link to a file cannot be told from a file, so every
+// case there leaves the name alone and skips the nudge.
+struct PlantedTrigger
+{
+    const char* name;
+    bool folderTarget; // a link to a folder elsewhere; otherwise to a file
+    bool link;         // false: a plain file left in the log folder
+};
+
+const PlantedTrigger kPlanted[] = {
+    {"LinkToAFileElsewhere", false, true},
+    {"LinkToAFolderElsewhere", true, true},
+    {"StaleFileInTheLogFolder", false, false},
+};
+
+void PrintTo(const PlantedTrigger& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class PlantedTriggerTest : public ::testing::TestWithParam<PlantedTrigger>
+{
+};
+
+TEST_P(PlantedTriggerTest, IsNeverOpenedThrough)
+{
+    const PlantedTrigger& c = GetParam();
+    if (c.link && !lumotest::HostAvailable())
+        GTEST_SKIP() << "needs Wine's host entries to make a link";
+    LogFolders logs;
+    logs.AddLogs(1);
+    lumotest::TempDir elsewhere;
+    std::wstring victim = c.folderTarget ? elsewhere / L"keep.txt" : elsewhere / L"victim.dat";
+    const std::string bytes = "precious bytes\r\n";
+    ASSERT_TRUE(lumotest::WriteFileBytes(victim, bytes));
+    if (!c.link)
+        ASSERT_TRUE(lumotest::WriteFileBytes(logs.Trigger(), "stale"));
+    else
+        ASSERT_TRUE(lumotest::MakeHostLink(logs.Trigger(), c.folderTarget ? elsewhere.Path() : victim));
+
+    lumotest::TraceCapture trace;
+    UnsentLogChecker checker;
+    GetQvcLogsDir(checker.m_strLogsDir);
+    checker.m_folders.Add(QvcLogFolderName(0));
+    EXPECT_EQ(1, checker.GetUnsentLogCount(0));
+    EXPECT_EQ(1, checker.GetUnsentLogCount(0)); // the nudge is due
+    EXPECT_EQ(1, checker.GetUnsentLogCount(10));
+
+    EXPECT_EQ(bytes, lumotest::ReadFileBytes(victim));
+    if (!c.link)
+    {
+        EXPECT_EQ("stale", lumotest::ReadFileBytes(logs.Trigger()));
+    }
+    EXPECT_EQ(
+        2u,
+        trace.Messages(L"[UnsentLogChecker::GetUnsentLogCount] ！既存のトリガーがあるため今回は作りません")
+            .size());
+    EXPECT_FALSE(trace.Contains(L"既存のトリガーを削除します"));
+    if (c.link)
+    {
+        EXPECT_TRUE(lumotest::HostShell(logs.Folder(0), "rm Wake.up"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PlantedTriggerTest, ::testing::ValuesIn(kPlanted),
+                         [](const auto& info) { return std::string(info.param.name); });
 } // namespace
