@@ -79,7 +79,14 @@ void LumoAgentApp::WriteUpdateStatus(DWORD dwStatus)
         return;
     }
     wchar_t szIni[261];
-    GpFormatN(szIni, L"%s\\TAVR\\QVC\\System\\LumoAgent.ini", szAppData);
+    if (GpFormatN(szIni, L"%s\\TAVR\\QVC\\System\\LumoAgent.ini", szAppData) < 0)
+    {
+        // A cut path would name another file: the record is not written.
+        GPTRACE(TRACE_ERROR,
+                L"[%s] ！パス長 [%s]\u3000｛%s｝\u3000status[%d]の記録は書かれず、ファイルは元のままです。",
+                FN, szAppData, GpErrText(ERROR_FILENAME_EXCED_RANGE), dwStatus);
+        return;
+    }
     GPTRACE(TRACE_TRACE, L"[%s] configini[%s] dwStatus[%d]", FN, szIni, dwStatus);
 
     // The record goes into a new file that then replaces the old one in one step: other products'

@@ -16,16 +16,6 @@
 
 using namespace lumotest;
 
-namespace
-{
-// The service stand-in starts nothing and names this process as the agent it started: the agent
-// played in process passes the tool's check of who reports.
-std::wstring ExecAsThisProcess()
-{
-    return L"/exec=pid:" + std::to_wstring(GetCurrentProcessId());
-}
-} // namespace
-
 TEST(ExitString, ReportsAndMalformedReports)
 {
     struct Case

@@ -46,6 +46,13 @@ public:
     }
 };
 
+// Arguments for the service stand-in: it starts nothing and names this process as the agent it
+// started, so that an agent played in process passes the tool's check of who reports.
+inline std::wstring ExecAsThisProcess()
+{
+    return L"/exec=pid:" + std::to_wstring(GetCurrentProcessId());
+}
+
 // Plays the agent from inside the tool's first wait: reports with the given outcome pair.
 inline void AgentReportsOnFirstWait(int nExitCode, int nExtInfo)
 {

@@ -19,12 +19,6 @@ using namespace lumotest;
 
 namespace
 {
-// The service stand-in starts nothing and names this process as the agent it started.
-std::wstring ExecAsThisProcess()
-{
-    return L"/exec=pid:" + std::to_wstring(GetCurrentProcessId());
-}
-
 // The user's temporary folder of the test: a fresh folder whose path holds a blank.
 class StagingTest : public ::testing::Test
 {

@@ -30,7 +30,7 @@ public:
     StallingListener& operator=(const StallingListener&) = delete;
 
     bool Ready() const { return m_ready; }
-    // Records read so far (NeverAnswers, AnswersLate).
+    // Records of LumoAgent.exe read so far (NeverAnswers, AnswersLate).
     int Records() const { return m_records; }
 
 private:
