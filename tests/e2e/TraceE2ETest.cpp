@@ -113,7 +113,7 @@ TEST(TraceListenerE2E, TheRoadEndsNormallyWhateverTheListenerDoes)
         std::unique_ptr<StallingListener> listener;
         if (c.listener)
         {
-            listener.reset(new StallingListener(L"QVS-Debug", c.kind, 3000));
+            listener.reset(new StallingListener(L"QVS-Debug", c.kind, 3000, L"LumoAgent.exe"));
             ASSERT_TRUE(listener->Ready()) << c.name;
         }
         ULONGLONG start = GetTickCount64();

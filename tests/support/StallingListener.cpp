@@ -2,9 +2,10 @@
 
 namespace lumotest
 {
-StallingListener::StallingListener(const std::wstring& pipeName, Kind kind, DWORD lateMs)
-    : m_path(L"\\\\.\\pipe\\" + pipeName), m_kind(kind), m_lateMs(lateMs),
-      m_stop(CreateEventW(nullptr, TRUE, FALSE, nullptr))
+StallingListener::StallingListener(const std::wstring& pipeName, Kind kind, DWORD lateMs,
+                                   const std::wstring& program)
+    : m_path(L"\\\\.\\pipe\\" + pipeName), m_prefix(program.empty() ? program : program + L"\x0c"),
+      m_kind(kind), m_lateMs(lateMs), m_stop(CreateEventW(nullptr, TRUE, FALSE, nullptr))
 {
     if (!m_stop)
         return;
@@ -87,9 +88,9 @@ void StallingListener::AcceptLoop()
         bool read = ReadFile(pipe.Get(), buf, sizeof(buf), nullptr, &ov) != 0;
         if (!read && (GetLastError() == ERROR_IO_PENDING || GetLastError() == ERROR_MORE_DATA))
             read = WaitIo(pipe.Get(), ov);
-        // Every program of the prefix traces to this pipe, tests running beside this one too:
-        // only the updater's records count.
-        if (read && _wcsnicmp(reinterpret_cast<const wchar_t*>(buf), L"LumoAgent.exe\x0c", 14) == 0)
+        // Every program of the prefix traces to the same pipe, tests running beside this one too.
+        if (read && (m_prefix.empty() || _wcsnicmp(reinterpret_cast<const wchar_t*>(buf), m_prefix.c_str(),
+                                                   m_prefix.size()) == 0))
             m_records++;
 
         if (m_kind == Kind::AnswersLate && read)

@@ -24,13 +24,15 @@ public:
         AnswersLate,
         AllBusy,
     };
-    StallingListener(const std::wstring& pipeName, Kind kind, DWORD lateMs = 3000);
+    // With a program name, only the records of that program count in Records().
+    StallingListener(const std::wstring& pipeName, Kind kind, DWORD lateMs = 3000,
+                     const std::wstring& program = std::wstring());
     ~StallingListener();
     StallingListener(const StallingListener&) = delete;
     StallingListener& operator=(const StallingListener&) = delete;
 
     bool Ready() const { return m_ready; }
-    // Records of LumoAgent.exe read so far (NeverAnswers, AnswersLate).
+    // Records read so far (NeverAnswers, AnswersLate), of the program given if any.
     int Records() const { return m_records; }
 
 private:
@@ -39,6 +41,7 @@ private:
     bool WaitIo(HANDLE hPipe, OVERLAPPED& ov);
 
     std::wstring m_path;
+    std::wstring m_prefix; // "<program>\x0c", the start of that program's records
     Kind m_kind;
     DWORD m_lateMs;
     bool m_ready = false;
