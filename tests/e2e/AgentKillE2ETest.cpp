@@ -230,11 +230,11 @@ public:
             memcpy(&m_data[i], &v, 4);
         }
         m_runLog = m_machine.Root() + L"\\installer runs.log";
-        ClientMachine::Patch spec;
-        spec.installerDelayMs = kInstallerDelayMs;
-        spec.installerRunLog = m_runLog;
-        spec.payload = {{L"bin\\data.bin", m_data}};
-        m_patch = m_machine.BuildPatch(spec);
+        ClientMachine::Patch patchDesc;
+        patchDesc.installerDelayMs = kInstallerDelayMs;
+        patchDesc.installerRunLog = m_runLog;
+        patchDesc.payload = {{L"bin\\data.bin", m_data}};
+        m_patch = m_machine.BuildPatch(patchDesc);
         if (m_patch.empty())
             return false;
         m_patchBytes = ReadFileBytes(m_patch);

@@ -235,10 +235,10 @@ TEST_F(LaunchE2E, ClientThatConnectsAndNeverWritesIsTurnedAway)
 TEST_F(LaunchE2E, TwoToolsAMomentApart)
 {
     std::wstring runLog = Root() + L"\\installer-runs.log";
-    ClientMachine::Patch spec;
-    spec.installerRunLog = runLog;
-    spec.installerDelayMs = 1000;
-    std::wstring patch = m_machine.BuildPatch(spec);
+    ClientMachine::Patch patchDesc;
+    patchDesc.installerRunLog = runLog;
+    patchDesc.installerDelayMs = 1000;
+    std::wstring patch = m_machine.BuildPatch(patchDesc);
     ASSERT_FALSE(patch.empty());
     ServiceSimProcess sim;
     ASSERT_TRUE(sim.Start(L"/version=6.59.0.0 /login=1"));
