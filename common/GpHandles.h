@@ -109,12 +109,19 @@ struct GpDesktopTraits // CreateDesktop, OpenDesktop
     static Type Invalid() { return nullptr; }
     static void Close(Type h) { CloseDesktop(h); }
 };
+struct GpModuleTraits // LoadLibrary, LoadLibraryEx
+{
+    using Type = HMODULE;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { FreeLibrary(h); }
+};
 
 using GpHeapBlock = GpUniqueHandle<GpHeapTraits>;
 using GpLocalBlock = GpUniqueHandle<GpLocalTraits>;
 using GpGdiObject = GpUniqueHandle<GpGdiTraits>;
 using GpMemoryDC = GpUniqueHandle<GpMemoryDCTraits>;
 using GpDesktop = GpUniqueHandle<GpDesktopTraits>;
+using GpModule = GpUniqueHandle<GpModuleTraits>;
 
 // A window's (or, for null, the screen's) device context, given back to the window at the end.
 class GpWindowDC

@@ -3,14 +3,6 @@
 
 #include "common/GpHandles.h"
 
-struct FrameworkModuleTraits // LoadLibraryEx
-{
-    using Type = HMODULE;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type h) { FreeLibrary(h); }
-};
-using FrameworkModule = GpUniqueHandle<FrameworkModuleTraits>;
-
 // The small part of an application framework this program needs: one application object,
 // a start-up hook, an exit hook whose value is the process exit code, the command-line text
 // without the program path, and window-class registration.
@@ -47,7 +39,7 @@ protected:
     BOOL InitCommonControlsFromSystem(DWORD dwClasses);
 
 private:
-    FrameworkModule m_comctl32;
+    GpModule m_comctl32;
 };
 
 // Lets the process load DLLs only from the system folder; the entry point does this before

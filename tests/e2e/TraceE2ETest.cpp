@@ -19,13 +19,7 @@ using namespace lumotest;
 
 namespace
 {
-struct LibraryTraits
-{
-    using Type = HMODULE;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type h) { FreeLibrary(h); }
-};
-using MappedImage = GpUniqueHandle<LibraryTraits>;
+using MappedImage = GpModule;
 
 // The trace settings section of an executable mapped into this process.
 GpTraceSettings* SharedSettingsOf(HMODULE image)

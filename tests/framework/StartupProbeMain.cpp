@@ -16,17 +16,10 @@ class StartupProbe : public CWinAppEx
 public:
     BOOL InitInstance() override
     {
-        HMODULE hPlain = LoadLibraryW(L"lumo_planted.dll");
-        if (hPlain != nullptr)
-        {
+        if (GpModule(LoadLibraryW(L"lumo_planted.dll")))
             m_nResult |= PLANTED_DLL_LOADED;
-            FreeLibrary(hPlain);
-        }
-        HMODULE hBeside = LoadLibraryExW(L"lumo_planted.dll", nullptr, LOAD_LIBRARY_SEARCH_APPLICATION_DIR);
-        if (hBeside == nullptr)
+        if (!GpModule(LoadLibraryExW(L"lumo_planted.dll", nullptr, LOAD_LIBRARY_SEARCH_APPLICATION_DIR)))
             m_nResult |= PLANTED_DLL_NOT_THERE;
-        else
-            FreeLibrary(hBeside);
 
         if (!InitCommonControlsFromSystem(ICC_WIN95_CLASSES))
             m_nResult |= COMMON_CONTROLS_FAILED;
