@@ -61,11 +61,11 @@ GpFile CreateLogFile(const char* pszPath)
 {
     UINT uOldMode = SetErrorMode(SEM_FAILCRITICALERRORS);
     SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-    GpFile h(CreateFileA(pszPath, GENERIC_ALL, FILE_SHARE_READ, &sa, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                         nullptr));
+    // A link planted at a log file's name is replaced as itself, never written through.
+    const DWORD dwFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+    GpFile h(CreateFileA(pszPath, GENERIC_ALL, FILE_SHARE_READ, &sa, CREATE_ALWAYS, dwFlags, nullptr));
     if (!h)
-        h.Reset(CreateFileA(pszPath, GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
+        h.Reset(CreateFileA(pszPath, GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, dwFlags, nullptr));
     SetErrorMode(uOldMode);
     if (!h)
         return h;

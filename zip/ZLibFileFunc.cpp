@@ -31,6 +31,7 @@ voidpf ZCALLBACK win32_open64_file_funcW(voidpf /*opaque*/, const void* filename
     DWORD dwAccess = 0;
     DWORD dwDisposition = 0;
     DWORD dwShare = 0;
+    DWORD dwFlags = 0;
     if ((mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) == ZLIB_FILEFUNC_MODE_READ)
     {
         dwAccess = GENERIC_READ;
@@ -46,6 +47,9 @@ voidpf ZCALLBACK win32_open64_file_funcW(voidpf /*opaque*/, const void* filename
     {
         dwAccess = GENERIC_READ | GENERIC_WRITE;
         dwDisposition = CREATE_ALWAYS;
+        // The agent only reads through these; a writer that creates replaces a link at the name as
+        // itself instead of writing through it.
+        dwFlags = FILE_FLAG_OPEN_REPARSE_POINT;
     }
     const wchar_t* pszName = static_cast<const wchar_t*>(filename);
     if (dwAccess == 0 || pszName == nullptr)
@@ -56,7 +60,7 @@ voidpf ZCALLBACK win32_open64_file_funcW(voidpf /*opaque*/, const void* filename
     DWORD dwLastErr = 0;
     for (int i = 0; i < OPEN_ATTEMPTS; i++)
     {
-        file.Reset(CreateFileW(pszName, dwAccess, dwShare, nullptr, dwDisposition, 0, nullptr));
+        file.Reset(CreateFileW(pszName, dwAccess, dwShare, nullptr, dwDisposition, dwFlags, nullptr));
         if (file)
             break;
         dwLastErr = GetLastError();
