@@ -34,6 +34,18 @@ int Failure(DWORD dwErr)
     return dwErr != 0 ? static_cast<int>(dwErr) : ERROR_GEN_FAILURE;
 }
 
+// Cancels an operation still pending on hPipe and waits until the system is done with its
+// OVERLAPPED, so that it may go away.
+void CancelPending(HANDLE hPipe, OVERLAPPED& ov, bool& bPending)
+{
+    if (!bPending)
+        return;
+    CancelIoEx(hPipe, &ov);
+    DWORD cb;
+    GetOverlappedResult(hPipe, &ov, &cb, TRUE);
+    bPending = false;
+}
+
 // One overlapped operation on a pipe with a bound: a peer that neither reads nor writes is given
 // up on, and the operation is cancelled before its buffer goes away.
 class BoundedIo
@@ -71,15 +83,7 @@ public:
     }
 
 private:
-    void Cancel()
-    {
-        if (!m_bPending)
-            return;
-        CancelIoEx(m_hPipe, &m_ov);
-        DWORD cb;
-        GetOverlappedResult(m_hPipe, &m_ov, &cb, TRUE);
-        m_bPending = false;
-    }
+    void Cancel() { CancelPending(m_hPipe, m_ov, m_bPending); }
 
     HANDLE m_hPipe;
     GpKernelHandle m_event;
@@ -143,15 +147,7 @@ private:
         else // connected before the call, or connected and gone again: either way it is checked
             m_bConnected = GetLastError() == ERROR_PIPE_CONNECTED || GetLastError() == ERROR_NO_DATA;
     }
-    void StopListening()
-    {
-        if (!m_bPending)
-            return;
-        CancelIoEx(m_hPipe, &m_ov);
-        DWORD cb;
-        GetOverlappedResult(m_hPipe, &m_ov, &cb, TRUE);
-        m_bPending = false;
-    }
+    void StopListening() { CancelPending(m_hPipe, m_ov, m_bPending); }
 
     HANDLE m_hPipe;
     DWORD m_dwAgentPid = 0;
